@@ -1,0 +1,486 @@
+// The event name index (Part 1.2): a compressed radix tree whose nodes are
+// single heap blocks of header, bytes, unaligned child pointers and an
+// optional value slot. All pointer reads and writes inside a node go through
+// memcpy because nothing in the layout is aligned after the header.
+#include "lib/buffer/radix_tree.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "lib/heap.h"
+
+namespace {
+
+constexpr uint32_t kIsKey = 1u << 0;
+constexpr uint32_t kIsNull = 1u << 1;
+constexpr uint32_t kIsCompressed = 1u << 2;
+constexpr uint32_t kSizeShift = 3;
+constexpr size_t kMaxSize = (size_t{1} << 29) - 1;
+constexpr size_t kHeaderBytes = sizeof(uint32_t);
+constexpr size_t kPointerBytes = sizeof(void *);
+
+// The sentinel's address is private to the index, so no caller can store it.
+const unsigned char not_found_object = 0;
+
+unsigned char *raw(vx_radix_node *node) { return reinterpret_cast<unsigned char *>(node); }
+const unsigned char *raw(const vx_radix_node *node) {
+  return reinterpret_cast<const unsigned char *>(node);
+}
+
+uint32_t header_of(const vx_radix_node *node) {
+  uint32_t header;
+  std::memcpy(&header, raw(node), sizeof header);
+  return header;
+}
+void set_header(vx_radix_node *node, uint32_t header) {
+  std::memcpy(raw(node), &header, sizeof header);
+}
+
+size_t size_of(uint32_t header) { return header >> kSizeShift; }
+bool is_key(uint32_t header) { return (header & kIsKey) != 0; }
+bool is_compressed(uint32_t header) { return (header & kIsCompressed) != 0; }
+bool has_value(uint32_t header) { return (header & (kIsKey | kIsNull)) == kIsKey; }
+size_t child_count(uint32_t header) { return is_compressed(header) ? 1 : size_of(header); }
+
+uint32_t make_header(size_t size, bool compressed) {
+  return (static_cast<uint32_t>(size) << kSizeShift) | (compressed ? kIsCompressed : 0);
+}
+
+// Byte length of a node by the layout formula.
+size_t layout_length(size_t size, bool compressed, bool value_slot) {
+  return kHeaderBytes + size + kPointerBytes * (compressed ? 1 : size) +
+         (value_slot ? kPointerBytes : 0);
+}
+
+size_t child_offset(uint32_t header, size_t index) {
+  return kHeaderBytes + size_of(header) + kPointerBytes * index;
+}
+size_t value_offset(uint32_t header) { return child_offset(header, child_count(header)); }
+
+unsigned char *child_slot(vx_radix_node *node, size_t index) {
+  return raw(node) + child_offset(header_of(node), index);
+}
+
+vx_radix_node *load_pointer(const unsigned char *slot) {
+  vx_radix_node *node;
+  std::memcpy(&node, slot, sizeof node);
+  return node;
+}
+void store_pointer(unsigned char *slot, vx_radix_node *node) {
+  std::memcpy(slot, &node, sizeof node);
+}
+
+vx_radix_node *child_of(const vx_radix_node *node, size_t index) {
+  return load_pointer(raw(node) + child_offset(header_of(node), index));
+}
+void set_child(vx_radix_node *node, size_t index, vx_radix_node *child) {
+  store_pointer(child_slot(node, index), child);
+}
+
+void *value_of(const vx_radix_node *node) {
+  uint32_t header = header_of(node);
+  if (!has_value(header)) return nullptr;
+  void *value;
+  std::memcpy(&value, raw(node) + value_offset(header), sizeof value);
+  return value;
+}
+
+// Marks node as a key holding value. A non-null value needs room for the
+// slot, which the caller has made.
+void set_key_value(vx_radix_node *node, void *value) {
+  uint32_t header = header_of(node) | kIsKey;
+  if (value == nullptr) {
+    set_header(node, header | kIsNull);
+    return;
+  }
+  header &= ~kIsNull;
+  set_header(node, header);
+  std::memcpy(raw(node) + value_offset(header), &value, sizeof value);
+}
+
+vx_radix_node *allocate_node(size_t size, bool compressed, bool value_slot) {
+  void *block = vx::heap_malloc(layout_length(size, compressed, value_slot));
+  if (block == nullptr) return nullptr;
+  vx_radix_node *node = static_cast<vx_radix_node *>(block);
+  set_header(node, make_header(size, compressed));
+  return node;
+}
+
+vx_radix_node *allocate_empty_node() { return allocate_node(0, false, false); }
+
+struct walk_result {
+  size_t consumed;       // i: key bytes consumed
+  vx_radix_node *node;   // h: the stop node
+  unsigned char *link;   // where the pointer to h lives
+  size_t split;          // j: position inside a compressed h
+};
+
+walk_result walk(vx_radix_tree *tree, const unsigned char *key, size_t length) {
+  walk_result result{0, tree->head, reinterpret_cast<unsigned char *>(&tree->head), 0};
+  size_t &i = result.consumed;
+  size_t &j = result.split;
+  vx_radix_node *h = tree->head;
+  while (true) {
+    uint32_t header = header_of(h);
+    size_t size = size_of(header);
+    if (size == 0 || i >= length) break;
+    const unsigned char *bytes = raw(h) + kHeaderBytes;
+    size_t child_index;
+    if (is_compressed(header)) {
+      while (j < size && i < length && bytes[j] == key[i]) {
+        ++i;
+        ++j;
+      }
+      if (j != size) break;
+      child_index = 0;
+    } else {
+      size_t edge = 0;
+      while (edge < size && bytes[edge] != key[i]) ++edge;
+      if (edge == size) break;
+      ++i;
+      child_index = edge;
+    }
+    result.link = raw(h) + child_offset(header, child_index);
+    h = load_pointer(result.link);
+    result.node = h;
+    j = 0;
+  }
+  result.node = h;
+  return result;
+}
+
+// The ending of a failed insert inside the extension loop: a childless node
+// that is not a key becomes a key with a null value, so that every leaf stays
+// a key.
+int fail_extension(vx_radix_tree *tree, vx_radix_node *h) {
+  uint32_t header = header_of(h);
+  if (child_count(header) == 0 && !is_key(header)) {
+    set_header(h, header | kIsKey | kIsNull);
+    ++tree->element_count;
+  }
+  errno = ENOMEM;
+  return 0;
+}
+
+// Adds key[i..length) below h, whose pointer lives at link.
+int extend(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t i,
+           vx_radix_node *h, unsigned char *link, void *value) {
+  while (i < length) {
+    uint32_t header = header_of(h);
+    size_t size = size_of(header);
+    bool value_slot = has_value(header);
+    vx_radix_node *child = allocate_empty_node();
+    if (child == nullptr) return fail_extension(tree, h);
+    if (size == 0 && length - i > 1) {
+      // Turn the childless h into a compressed node holding the next run.
+      size_t n = length - i < kMaxSize ? length - i : kMaxSize;
+      void *saved_value = value_of(h);
+      void *grown = vx::heap_realloc(h, layout_length(n, true, value_slot));
+      if (grown == nullptr) {
+        vx::heap_free(child);
+        return fail_extension(tree, h);
+      }
+      h = static_cast<vx_radix_node *>(grown);
+      set_header(h, make_header(n, true) | (header & (kIsKey | kIsNull)));
+      std::memcpy(raw(h) + kHeaderBytes, key + i, n);
+      set_child(h, 0, child);
+      if (value_slot) set_key_value(h, saved_value);
+      store_pointer(link, h);
+      link = child_slot(h, 0);
+      i += n;
+    } else {
+      // Add one edge for key[i] at its place in unsigned byte order.
+      unsigned char edge = key[i];
+      size_t position = 0;
+      while (position < size && raw(h)[kHeaderBytes + position] <= edge) ++position;
+      void *grown = vx::heap_realloc(h, layout_length(size + 1, false, value_slot));
+      if (grown == nullptr) {
+        vx::heap_free(child);
+        return fail_extension(tree, h);
+      }
+      h = static_cast<vx_radix_node *>(grown);
+      unsigned char *base = raw(h);
+      // Move from the highest region down so that no source is overwritten
+      // before it is moved: value slot and the pointers from position on
+      // move by 1 + one pointer, the earlier pointers and the edge bytes from
+      // position on move by 1.
+      size_t old_pointers = kHeaderBytes + size;
+      size_t old_value = old_pointers + kPointerBytes * size;
+      if (value_slot) std::memmove(base + old_value + 1 + kPointerBytes, base + old_value, kPointerBytes);
+      std::memmove(base + old_pointers + kPointerBytes * position + 1 + kPointerBytes,
+                   base + old_pointers + kPointerBytes * position,
+                   kPointerBytes * (size - position));
+      std::memmove(base + old_pointers + 1, base + old_pointers, kPointerBytes * position);
+      std::memmove(base + kHeaderBytes + position + 1, base + kHeaderBytes + position,
+                   size - position);
+      set_header(h, make_header(size + 1, false) | (header & (kIsKey | kIsNull)));
+      base[kHeaderBytes + position] = edge;
+      set_child(h, position, child);
+      store_pointer(link, h);
+      link = child_slot(h, position);
+      i += 1;
+    }
+    ++tree->node_count;
+    h = child;
+  }
+
+  uint32_t header = header_of(h);
+  bool was_key = is_key(header);
+  if (value != nullptr && !has_value(header)) {
+    void *grown =
+        vx::heap_realloc(h, layout_length(size_of(header), is_compressed(header), true));
+    if (grown == nullptr) return fail_extension(tree, h);
+    h = static_cast<vx_radix_node *>(grown);
+  }
+  set_key_value(h, value);
+  if (!was_key) ++tree->element_count;
+  store_pointer(link, h);
+  return 1;
+}
+
+// Case 1: the key ends at node h.
+int insert_at_node(vx_radix_tree *tree, vx_radix_node *h, unsigned char *link, void *value,
+                   void **old) {
+  uint32_t header = header_of(h);
+  if (value != nullptr && !has_value(header)) {
+    void *grown =
+        vx::heap_realloc(h, layout_length(size_of(header), is_compressed(header), true));
+    if (grown == nullptr) {
+      errno = ENOMEM;
+      return 0;
+    }
+    h = static_cast<vx_radix_node *>(grown);
+    store_pointer(link, h);
+  }
+  if (is_key(header)) {
+    if (old != nullptr) *old = value_of(h);
+    set_key_value(h, value);
+    errno = 0;
+    return 0;
+  }
+  set_key_value(h, value);
+  ++tree->element_count;
+  return 1;
+}
+
+// Case 2: the key leaves compressed node h at its byte j.
+int insert_split(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t i,
+                 vx_radix_node *h, unsigned char *link, size_t j, void *value) {
+  uint32_t header = header_of(h);
+  size_t size = size_of(header);
+  size_t tail = size - j - 1;
+  bool value_slot = has_value(header);
+  void *h_value = value_of(h);
+  const unsigned char *bytes = raw(h) + kHeaderBytes;
+  vx_radix_node *next = child_of(h, 0);
+
+  vx_radix_node *split = allocate_node(1, false, j == 0 && value_slot);
+  vx_radix_node *trimmed = j > 0 ? allocate_node(j, j > 1, value_slot) : nullptr;
+  vx_radix_node *postfix = tail > 0 ? allocate_node(tail, tail > 1, false) : nullptr;
+  if (split == nullptr || (j > 0 && trimmed == nullptr) || (tail > 0 && postfix == nullptr)) {
+    vx::heap_free(split);
+    vx::heap_free(trimmed);
+    vx::heap_free(postfix);
+    errno = ENOMEM;
+    return 0;
+  }
+
+  raw(split)[kHeaderBytes] = bytes[j];
+  if (j == 0) {
+    if (is_key(header)) set_key_value(split, h_value);
+    store_pointer(link, split);
+  } else {
+    std::memcpy(raw(trimmed) + kHeaderBytes, bytes, j);
+    if (is_key(header)) set_key_value(trimmed, h_value);
+    set_child(trimmed, 0, split);
+    store_pointer(link, trimmed);
+    link = child_slot(trimmed, 0);
+    ++tree->node_count;
+  }
+  if (tail > 0) {
+    std::memcpy(raw(postfix) + kHeaderBytes, bytes + j + 1, tail);
+    set_child(postfix, 0, next);
+    ++tree->node_count;
+    set_child(split, 0, postfix);
+  } else {
+    set_child(split, 0, next);
+  }
+  vx::heap_free(h);
+  return extend(tree, key, length, i, split, link, value);
+}
+
+// Case 3: the key ends inside compressed node h, before its byte j.
+int insert_inside(vx_radix_tree *tree, vx_radix_node *h, unsigned char *link, size_t j,
+                  void *value) {
+  uint32_t header = header_of(h);
+  size_t size = size_of(header);
+  size_t rest = size - j;
+  const unsigned char *bytes = raw(h) + kHeaderBytes;
+  vx_radix_node *next = child_of(h, 0);
+
+  vx_radix_node *postfix = allocate_node(rest, rest > 1, value != nullptr);
+  vx_radix_node *trimmed = allocate_node(j, j > 1, has_value(header));
+  if (postfix == nullptr || trimmed == nullptr) {
+    vx::heap_free(postfix);
+    vx::heap_free(trimmed);
+    errno = ENOMEM;
+    return 0;
+  }
+
+  std::memcpy(raw(postfix) + kHeaderBytes, bytes + j, rest);
+  set_child(postfix, 0, next);
+  set_key_value(postfix, value);
+  ++tree->node_count;
+
+  std::memcpy(raw(trimmed) + kHeaderBytes, bytes, j);
+  set_child(trimmed, 0, postfix);
+  if (is_key(header)) set_key_value(trimmed, value_of(h));
+  store_pointer(link, trimmed);
+
+  ++tree->element_count;
+  vx::heap_free(h);
+  return 1;
+}
+
+// Frees the subtree under root without memory and without recursion: walk
+// down from root along the last remaining child to a node without remaining
+// children, free it, and clear its slot in the parent (a null slot counts as
+// a freed child). Costs depth steps per node; used only when the explicit
+// stack cannot grow.
+void free_subtree_in_place(vx_radix_tree *tree, vx_radix_node *root) {
+  while (true) {
+    vx_radix_node *node = root;
+    unsigned char *slot_in_parent = nullptr;
+    while (true) {
+      size_t count = child_count(header_of(node));
+      unsigned char *found = nullptr;
+      for (size_t k = count; k > 0; --k) {
+        unsigned char *slot = child_slot(node, k - 1);
+        if (load_pointer(slot) != nullptr) {
+          found = slot;
+          break;
+        }
+      }
+      if (found == nullptr) break;
+      slot_in_parent = found;
+      node = load_pointer(found);
+    }
+    vx::heap_free(node);
+    --tree->node_count;
+    if (node == root) return;
+    store_pointer(slot_in_parent, nullptr);
+  }
+}
+
+struct free_frame {
+  vx_radix_node *node;
+  size_t remaining;  // children not yet freed: indices [0, remaining)
+};
+
+}  // namespace
+
+extern "C" {
+
+void *const vx_radix_tree_not_found =
+    const_cast<void *>(static_cast<const void *>(&not_found_object));
+
+vx_radix_tree *vx_radix_tree_new(void) {
+  void *block = vx::heap_malloc(sizeof(vx_radix_tree));
+  if (block == nullptr) return nullptr;
+  vx_radix_tree *tree = static_cast<vx_radix_tree *>(block);
+  tree->head = allocate_empty_node();
+  if (tree->head == nullptr) {
+    vx::heap_free(tree);
+    return nullptr;
+  }
+  tree->element_count = 0;
+  tree->node_count = 1;
+  return tree;
+}
+
+int vx_radix_tree_insert(vx_radix_tree *tree, const unsigned char *key, size_t length, void *value,
+                         void **old) {
+  walk_result w = walk(tree, key, length);
+  uint32_t header = header_of(w.node);
+  bool compressed = is_compressed(header);
+  if (w.consumed == length && (!compressed || w.split == 0)) {
+    return insert_at_node(tree, w.node, w.link, value, old);
+  }
+  if (compressed && w.split < size_of(header)) {
+    if (w.consumed == length) return insert_inside(tree, w.node, w.link, w.split, value);
+    return insert_split(tree, key, length, w.consumed, w.node, w.link, w.split, value);
+  }
+  return extend(tree, key, length, w.consumed, w.node, w.link, value);
+}
+
+void *vx_radix_tree_find(vx_radix_tree *tree, const unsigned char *key, size_t length) {
+  walk_result w = walk(tree, key, length);
+  if (w.consumed != length) return vx_radix_tree_not_found;
+  uint32_t header = header_of(w.node);
+  if (is_compressed(header) && w.split != 0) return vx_radix_tree_not_found;
+  if (!is_key(header)) return vx_radix_tree_not_found;
+  return value_of(w.node);
+}
+
+void vx_radix_tree_free(vx_radix_tree *tree) {
+  // Post-order with an explicit stack of frames; children from the last to
+  // the first. When the stack cannot be had or grown, the subtree in hand is
+  // freed in place instead.
+  size_t capacity = 32;
+  free_frame *stack = static_cast<free_frame *>(vx::heap_malloc(capacity * sizeof(free_frame)));
+  if (stack == nullptr) {
+    free_subtree_in_place(tree, tree->head);
+  } else {
+    size_t depth = 0;
+    stack[depth++] = free_frame{tree->head, child_count(header_of(tree->head))};
+    while (depth > 0) {
+      free_frame &top = stack[depth - 1];
+      if (top.remaining == 0) {
+        vx::heap_free(top.node);
+        --tree->node_count;
+        --depth;
+        continue;
+      }
+      vx_radix_node *child = child_of(top.node, --top.remaining);
+      if (depth == capacity) {
+        void *grown = vx::heap_realloc(stack, 2 * capacity * sizeof(free_frame));
+        if (grown == nullptr) {
+          free_subtree_in_place(tree, child);
+          continue;
+        }
+        stack = static_cast<free_frame *>(grown);
+        capacity *= 2;
+      }
+      stack[depth++] = free_frame{child, child_count(header_of(child))};
+    }
+    vx::heap_free(stack);
+  }
+  tree->head = nullptr;
+  vx::heap_free(tree);
+}
+
+uint32_t vx_radix_node_header(const vx_radix_node *node) { return header_of(node); }
+int vx_radix_node_is_key(const vx_radix_node *node) { return is_key(header_of(node)); }
+int vx_radix_node_is_null(const vx_radix_node *node) {
+  return (header_of(node) & kIsNull) != 0;
+}
+int vx_radix_node_is_compressed(const vx_radix_node *node) {
+  return is_compressed(header_of(node));
+}
+size_t vx_radix_node_size(const vx_radix_node *node) { return size_of(header_of(node)); }
+size_t vx_radix_node_child_count(const vx_radix_node *node) {
+  return child_count(header_of(node));
+}
+const unsigned char *vx_radix_node_bytes(const vx_radix_node *node) {
+  return raw(node) + kHeaderBytes;
+}
+vx_radix_node *vx_radix_node_child(const vx_radix_node *node, size_t index) {
+  return child_of(node, index);
+}
+void *vx_radix_node_value(const vx_radix_node *node) { return value_of(node); }
+size_t vx_radix_node_length(const vx_radix_node *node) {
+  uint32_t header = header_of(node);
+  return layout_length(size_of(header), is_compressed(header), has_value(header));
+}
+
+}  // extern "C"
