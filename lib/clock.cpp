@@ -1,9 +1,10 @@
-// vx_get_timestamp and vx_sleep_ms (Part 3.1), on top of the platform layer.
+// vx_get_timestamp and vx_sleep_ms, on top of the platform layer.
+#include "lib/clock.h"
+
 #include <atomic>
 #include <cstdint>
 #include <thread>
 
-#include "lib/clock.h"
 #include "lib/platform/platform.h"
 #include "vexlo/log.h"
 
@@ -34,8 +35,12 @@ bool source_query_counter_frequency(std::int64_t *frequency) {
   if (force_no_counter.load()) return false;
   return current_source.load()->query_counter_frequency(frequency);
 }
-std::int64_t source_read_counter() { return current_source.load()->read_counter(); }
-std::int64_t source_unix_epoch_file_time() { return current_source.load()->unix_epoch_file_time(); }
+std::int64_t source_read_counter() {
+  return current_source.load()->read_counter();
+}
+std::int64_t source_unix_epoch_file_time() {
+  return current_source.load()->unix_epoch_file_time();
+}
 std::int64_t source_system_time_as_file_time() {
   return current_source.load()->system_time_as_file_time();
 }
@@ -43,9 +48,15 @@ std::int64_t source_system_time_as_file_time() {
 bool source_query_counter_frequency(std::int64_t *frequency) {
   return platform::query_counter_frequency(frequency);
 }
-std::int64_t source_read_counter() { return platform::read_counter(); }
-std::int64_t source_unix_epoch_file_time() { return platform::unix_epoch_file_time(); }
-std::int64_t source_system_time_as_file_time() { return platform::system_time_as_file_time(); }
+std::int64_t source_read_counter() {
+  return platform::read_counter();
+}
+std::int64_t source_unix_epoch_file_time() {
+  return platform::unix_epoch_file_time();
+}
+std::int64_t source_system_time_as_file_time() {
+  return platform::system_time_as_file_time();
+}
 #endif
 
 void set_up_clock() {
@@ -91,9 +102,13 @@ void clock_set_source_for_testing(const clock_source *source) {
   current_source.store(source != nullptr ? source : &platform_source);
 }
 
-void clock_force_no_counter_for_testing(bool force) { force_no_counter.store(force); }
+void clock_force_no_counter_for_testing(bool force) {
+  force_no_counter.store(force);
+}
 
-void clock_reset_for_testing() { clock_state.store(kUnset); }
+void clock_reset_for_testing() {
+  clock_state.store(kUnset);
+}
 #endif
 
 }  // namespace vx
@@ -103,8 +118,8 @@ uint64_t vx_get_timestamp(void) {
   const std::int64_t now =
       vx::counter_available ? vx::source_read_counter() : vx::source_system_time_as_file_time();
   // Two's-complement difference; a wrap would need values ~292 years apart.
-  const std::int64_t elapsed =
-      static_cast<std::int64_t>(static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(vx::clock_start));
+  const std::int64_t elapsed = static_cast<std::int64_t>(
+      static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(vx::clock_start));
   const std::int64_t microseconds =
       vx::to_microseconds(static_cast<double>(elapsed) / vx::ticks_per_microsecond);
   // Whole seconds stay 64-bit (a 32-bit count would overflow in 2038 on the
@@ -116,4 +131,6 @@ uint64_t vx_get_timestamp(void) {
          static_cast<std::uint64_t>(rest) * 1000u;
 }
 
-void vx_sleep_ms(uint32_t milliseconds) { vx::platform::sleep_ms(milliseconds); }
+void vx_sleep_ms(uint32_t milliseconds) {
+  vx::platform::sleep_ms(milliseconds);
+}

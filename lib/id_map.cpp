@@ -1,13 +1,21 @@
-// vx_id_map: a growable array of fixed-size items indexed by id (Part 3.1).
+// vx_id_map: a growable array of fixed-size items indexed by id.
+#include "vexlo/id_map.h"
+
 #include <cstdint>
 #include <cstring>
 
 #include "lib/heap.h"
-#include "vexlo/id_map.h"
 
 bool vx_id_map_init(vx_id_map *map, size_t item_size, size_t capacity) {
   if (item_size == 0 || capacity == 0) return false;
-  // calloc rejects a count times size that does not fit a size_t.
+  // A count times size that does not fit a size_t fails like an exhausted
+  // heap; it is checked here rather than left to calloc, which a sanitizer
+  // runtime may turn into an abort.
+  std::size_t bytes;
+  if (__builtin_mul_overflow(capacity, item_size, &bytes)) {
+    map->items = nullptr;
+    return false;
+  }
   map->items = vx::heap_calloc(capacity, item_size);
   if (map->items == nullptr) return false;
   map->item_size = item_size;

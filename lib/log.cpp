@@ -1,5 +1,7 @@
 // The replaceable logger, vx_do_log, the default logger and the severity
-// names (Part 3.1).
+// names.
+#include "vexlo/log.h"
+
 #include <atomic>
 #include <climits>
 #include <cstdarg>
@@ -8,7 +10,6 @@
 
 #include "lib/heap.h"
 #include "lib/log_internal.h"
-#include "vexlo/log.h"
 
 namespace vx {
 namespace {
@@ -32,7 +33,9 @@ std::uint64_t default_log_timestamp() {
   return source != nullptr ? source() : vx_get_timestamp();
 }
 #else
-std::uint64_t default_log_timestamp() { return vx_get_timestamp(); }
+std::uint64_t default_log_timestamp() {
+  return vx_get_timestamp();
+}
 #endif
 
 // The first-line time: the stored one, or t when this line is the first.
@@ -66,18 +69,24 @@ vx_logger default_logger = {nullptr, default_log, default_reserved};
 }  // namespace
 
 #ifdef VX_TESTING
-void log_reset_first_line_for_testing() { first_line_word.store(0); }
+void log_reset_first_line_for_testing() {
+  first_line_word.store(0);
+}
 
 void log_set_timestamp_source_for_testing(std::uint64_t (*source)()) {
   timestamp_source.store(source);
 }
 
-vx_logger *default_logger_for_testing() { return &default_logger; }
+vx_logger *default_logger_for_testing() {
+  return &default_logger;
+}
 #endif
 
 }  // namespace vx
 
-vx_logger *vx_set_logger(vx_logger *logger) { return vx::current_logger.exchange(logger); }
+vx_logger *vx_set_logger(vx_logger *logger) {
+  return vx::current_logger.exchange(logger);
+}
 
 vx_logger *vx_get_logger(void) {
   vx_logger *logger = vx::current_logger.load();
@@ -124,8 +133,7 @@ void vx_do_log(const vx_logger *logger, int severity, const char *module, const 
   // Without the heap buffer, the message goes out cut to the stack buffer's
   // 1023 characters (vsnprintf has terminated it there).
   record.message = stack_buffer;
-  if (heap_buffer != nullptr &&
-      std::vsnprintf(heap_buffer, heap_size, format, args_again) >= 0) {
+  if (heap_buffer != nullptr && std::vsnprintf(heap_buffer, heap_size, format, args_again) >= 0) {
     record.message = heap_buffer;
   }
   va_end(args_again);

@@ -1,4 +1,4 @@
-// The event name index (Part 1.2): a compressed radix tree whose nodes are
+// The event name index: a compressed radix tree whose nodes are
 // single heap blocks of header, bytes, unaligned child pointers and an
 // optional value slot. All pointer reads and writes inside a node go through
 // memcpy because nothing in the layout is aligned after the header.
@@ -22,7 +22,9 @@ constexpr size_t kPointerBytes = sizeof(void *);
 // The sentinel's address is private to the index, so no caller can store it.
 const unsigned char not_found_object = 0;
 
-unsigned char *raw(vx_radix_node *node) { return reinterpret_cast<unsigned char *>(node); }
+unsigned char *raw(vx_radix_node *node) {
+  return reinterpret_cast<unsigned char *>(node);
+}
 const unsigned char *raw(const vx_radix_node *node) {
   return reinterpret_cast<const unsigned char *>(node);
 }
@@ -36,11 +38,21 @@ void set_header(vx_radix_node *node, uint32_t header) {
   std::memcpy(raw(node), &header, sizeof header);
 }
 
-size_t size_of(uint32_t header) { return header >> kSizeShift; }
-bool is_key(uint32_t header) { return (header & kIsKey) != 0; }
-bool is_compressed(uint32_t header) { return (header & kIsCompressed) != 0; }
-bool has_value(uint32_t header) { return (header & (kIsKey | kIsNull)) == kIsKey; }
-size_t child_count(uint32_t header) { return is_compressed(header) ? 1 : size_of(header); }
+size_t size_of(uint32_t header) {
+  return header >> kSizeShift;
+}
+bool is_key(uint32_t header) {
+  return (header & kIsKey) != 0;
+}
+bool is_compressed(uint32_t header) {
+  return (header & kIsCompressed) != 0;
+}
+bool has_value(uint32_t header) {
+  return (header & (kIsKey | kIsNull)) == kIsKey;
+}
+size_t child_count(uint32_t header) {
+  return is_compressed(header) ? 1 : size_of(header);
+}
 
 uint32_t make_header(size_t size, bool compressed) {
   return (static_cast<uint32_t>(size) << kSizeShift) | (compressed ? kIsCompressed : 0);
@@ -55,7 +67,9 @@ size_t layout_length(size_t size, bool compressed, bool value_slot) {
 size_t child_offset(uint32_t header, size_t index) {
   return kHeaderBytes + size_of(header) + kPointerBytes * index;
 }
-size_t value_offset(uint32_t header) { return child_offset(header, child_count(header)); }
+size_t value_offset(uint32_t header) {
+  return child_offset(header, child_count(header));
+}
 
 unsigned char *child_slot(vx_radix_node *node, size_t index) {
   return raw(node) + child_offset(header_of(node), index);
@@ -106,13 +120,15 @@ vx_radix_node *allocate_node(size_t size, bool compressed, bool value_slot) {
   return node;
 }
 
-vx_radix_node *allocate_empty_node() { return allocate_node(0, false, false); }
+vx_radix_node *allocate_empty_node() {
+  return allocate_node(0, false, false);
+}
 
 struct walk_result {
-  size_t consumed;       // i: key bytes consumed
-  vx_radix_node *node;   // h: the stop node
-  unsigned char *link;   // where the pointer to h lives
-  size_t split;          // j: position inside a compressed h
+  size_t consumed;      // i: key bytes consumed
+  vx_radix_node *node;  // h: the stop node
+  unsigned char *link;  // where the pointer to h lives
+  size_t split;         // j: position inside a compressed h
 };
 
 walk_result walk(vx_radix_tree *tree, const unsigned char *key, size_t length) {
@@ -163,8 +179,8 @@ int fail_extension(vx_radix_tree *tree, vx_radix_node *h) {
 }
 
 // Adds key[i..length) below h, whose pointer lives at link.
-int extend(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t i,
-           vx_radix_node *h, unsigned char *link, void *value) {
+int extend(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t i, vx_radix_node *h,
+           unsigned char *link, void *value) {
   while (i < length) {
     uint32_t header = header_of(h);
     size_t size = size_of(header);
@@ -206,7 +222,8 @@ int extend(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t 
       // position on move by 1.
       size_t old_pointers = kHeaderBytes + size;
       size_t old_value = old_pointers + kPointerBytes * size;
-      if (value_slot) std::memmove(base + old_value + 1 + kPointerBytes, base + old_value, kPointerBytes);
+      if (value_slot)
+        std::memmove(base + old_value + 1 + kPointerBytes, base + old_value, kPointerBytes);
       std::memmove(base + old_pointers + kPointerBytes * position + 1 + kPointerBytes,
                    base + old_pointers + kPointerBytes * position,
                    kPointerBytes * (size - position));
@@ -227,8 +244,7 @@ int extend(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t 
   uint32_t header = header_of(h);
   bool was_key = is_key(header);
   if (value != nullptr && !has_value(header)) {
-    void *grown =
-        vx::heap_realloc(h, layout_length(size_of(header), is_compressed(header), true));
+    void *grown = vx::heap_realloc(h, layout_length(size_of(header), is_compressed(header), true));
     if (grown == nullptr) return fail_extension(tree, h);
     h = static_cast<vx_radix_node *>(grown);
   }
@@ -243,8 +259,7 @@ int insert_at_node(vx_radix_tree *tree, vx_radix_node *h, unsigned char *link, v
                    void **old) {
   uint32_t header = header_of(h);
   if (value != nullptr && !has_value(header)) {
-    void *grown =
-        vx::heap_realloc(h, layout_length(size_of(header), is_compressed(header), true));
+    void *grown = vx::heap_realloc(h, layout_length(size_of(header), is_compressed(header), true));
     if (grown == nullptr) {
       errno = ENOMEM;
       return 0;
@@ -459,15 +474,21 @@ void vx_radix_tree_free(vx_radix_tree *tree) {
   vx::heap_free(tree);
 }
 
-uint32_t vx_radix_node_header(const vx_radix_node *node) { return header_of(node); }
-int vx_radix_node_is_key(const vx_radix_node *node) { return is_key(header_of(node)); }
+uint32_t vx_radix_node_header(const vx_radix_node *node) {
+  return header_of(node);
+}
+int vx_radix_node_is_key(const vx_radix_node *node) {
+  return is_key(header_of(node));
+}
 int vx_radix_node_is_null(const vx_radix_node *node) {
   return (header_of(node) & kIsNull) != 0;
 }
 int vx_radix_node_is_compressed(const vx_radix_node *node) {
   return is_compressed(header_of(node));
 }
-size_t vx_radix_node_size(const vx_radix_node *node) { return size_of(header_of(node)); }
+size_t vx_radix_node_size(const vx_radix_node *node) {
+  return size_of(header_of(node));
+}
 size_t vx_radix_node_child_count(const vx_radix_node *node) {
   return child_count(header_of(node));
 }
@@ -477,7 +498,9 @@ const unsigned char *vx_radix_node_bytes(const vx_radix_node *node) {
 vx_radix_node *vx_radix_node_child(const vx_radix_node *node, size_t index) {
   return child_of(node, index);
 }
-void *vx_radix_node_value(const vx_radix_node *node) { return value_of(node); }
+void *vx_radix_node_value(const vx_radix_node *node) {
+  return value_of(node);
+}
 size_t vx_radix_node_length(const vx_radix_node *node) {
   uint32_t header = header_of(node);
   return layout_length(size_of(header), is_compressed(header), has_value(header));

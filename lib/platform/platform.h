@@ -1,7 +1,7 @@
-// The few operating-system services that the runtime services need, in place
-// of the Windows calls named by the specification (QueryPerformanceFrequency,
-// QueryPerformanceCounter, SystemTimeToFileTime, GetSystemTimeAsFileTime,
-// Sleep). The clock's algorithm runs unchanged on top of them.
+// The few operating-system services that the runtime services need: a
+// high-resolution counter with its frequency, the system time in 100 ns units
+// since 1601-01-01, and a sleep. The clock's algorithm runs unchanged on top
+// of them, whatever the operating system.
 #pragma once
 
 #include <cstdint>

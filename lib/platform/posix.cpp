@@ -26,7 +26,9 @@ std::int64_t read_counter() {
   return static_cast<std::int64_t>(ts.tv_sec) * kNanosecondsPerSecond + ts.tv_nsec;
 }
 
-std::int64_t unix_epoch_file_time() { return kUnixEpochFileTime; }
+std::int64_t unix_epoch_file_time() {
+  return kUnixEpochFileTime;
+}
 
 std::int64_t system_time_as_file_time() {
   timespec ts;
