@@ -19,13 +19,13 @@ bool read_byte_blob(vx_payload_cursor *cursor, const vx_allocator *allocator, by
 void free_inner_byte_blob(byte_blob *blob, const vx_allocator *allocator);
 void print_byte_blob(const void *blob, const vx_printer *printer);
 
-#define VX_DECLARE_RECORD_OPERATIONS(T)                                             \
+#define VX_DECLARE_RECORD_OPERATIONS(T)                                               \
   bool read_##T(vx_payload_cursor *cursor, const vx_allocator *allocator, T *record); \
-  void free_inner_##T(T *record, const vx_allocator *allocator);                    \
+  void free_inner_##T(T *record, const vx_allocator *allocator);                      \
   void print_##T(const void *record, const vx_printer *printer);
 
-#define VX_PAYLOAD(T)                                                         \
-  VX_DECLARE_RECORD_OPERATIONS(T)                                             \
+#define VX_PAYLOAD(T)                                                            \
+  VX_DECLARE_RECORD_OPERATIONS(T)                                                \
   void *decode_##T(vx_buffer_iterator *iterator, const vx_allocator *allocator); \
   void release_##T(void *record, const vx_allocator *allocator);
 #define VX_NESTED(T) VX_DECLARE_RECORD_OPERATIONS(T)

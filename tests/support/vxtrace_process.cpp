@@ -1,0 +1,87 @@
+#include "support/vxtrace_process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char **environ;
+
+namespace vxtrace_test {
+
+ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::string &directory,
+                          const std::string &stdin_path) {
+  ProcessResult result;
+#ifdef VX_VXTRACE_PATH
+  const std::string out_path = directory + "/.stdout", err_path = directory + "/.stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO,
+                                   stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY,
+                                   0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> argv_strings{VX_VXTRACE_PATH};
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (std::string &arg : argv_strings) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, VX_VXTRACE_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start vxtrace");
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+#else
+  (void)args, (void)directory, (void)stdin_path;
+#endif
+  return result;
+}
+
+TemporaryDirectory::TemporaryDirectory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vxtrace-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> split_lines(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace vxtrace_test

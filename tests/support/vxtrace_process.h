@@ -1,0 +1,42 @@
+// Runs the vxtrace executable as a child process for the command-line tests,
+// and writes small trace files for them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vxtrace_test {
+
+struct ProcessResult {
+  int exit_status = -1;  // -1 when the child did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs vxtrace with args; stdin_path (when not empty) becomes its standard
+// input. Output and errors are collected through files in directory.
+ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::string &directory,
+                          const std::string &stdin_path = "");
+
+// A fresh directory under the system's temporary directory, removed with its
+// contents when the object goes.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory();
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory &) = delete;
+  TemporaryDirectory &operator=(const TemporaryDirectory &) = delete;
+  const std::string &path() const { return path_; }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+
+std::vector<std::string> split_lines(const std::string &text);
+
+}  // namespace vxtrace_test
