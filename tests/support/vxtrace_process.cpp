@@ -22,9 +22,8 @@ ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::strin
   const std::string out_path = directory + "/.stdout", err_path = directory + "/.stderr";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO,
-                                   stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY,
-                                   0);
+  posix_spawn_file_actions_addopen(
+      &actions, STDIN_FILENO, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(),

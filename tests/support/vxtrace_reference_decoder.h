@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <type_traits>
-
-#include <nlohmann/json.hpp>
 
 #include "vexlo/velocast_payloads.h"
 
@@ -34,7 +33,8 @@ class ReferenceCursor {
     } else {
       std::make_unsigned_t<T> bits = 0;
       for (size_t i = 0; i < sizeof(T); ++i)
-        bits = static_cast<decltype(bits)>(bits | (static_cast<decltype(bits)>(position_[i]) << (8 * i)));
+        bits = static_cast<decltype(bits)>(bits |
+                                           (static_cast<decltype(bits)>(position_[i]) << (8 * i)));
       value = static_cast<T>(bits);
     }
     position_ += sizeof(T);
@@ -51,26 +51,26 @@ class ReferenceCursor {
 
 using OrderedJson = nlohmann::ordered_json;
 
-#define VX_PAYLOAD(T) \
+#define VX_PAYLOAD(T)                                         \
   inline OrderedJson reference_##T(ReferenceCursor &cursor) { \
     OrderedJson object = OrderedJson::object();
 #define VX_NESTED(T) VX_PAYLOAD(T)
 #define VX_FIELD(type, key) object[#key] = cursor.take<VX_CTYPE_##type>();
 #define VX_RECORD(T, key) object[#key] = reference_##T(cursor);
-#define VX_BLOB(key)                                                         \
-  {                                                                          \
-    const uint16_t size = cursor.take<uint16_t>();                           \
-    OrderedJson data = OrderedJson::array();                                 \
+#define VX_BLOB(key)                                                                           \
+  {                                                                                            \
+    const uint16_t size = cursor.take<uint16_t>();                                             \
+    OrderedJson data = OrderedJson::array();                                                   \
     for (uint16_t i = 0; i < size && cursor.ok(); ++i) data.push_back(cursor.take<uint8_t>()); \
-    object[#key] = OrderedJson{{"size", size}, {"data", data}};             \
+    object[#key] = OrderedJson{{"size", size}, {"data", data}};                                \
   }
 #define VX_END(T) \
   return object;  \
   }
-#include "vexlo/payloads/session.def"
 #include "vexlo/payloads/audio.def"
-#include "vexlo/payloads/video.def"
 #include "vexlo/payloads/media.def"
+#include "vexlo/payloads/session.def"
+#include "vexlo/payloads/video.def"
 #undef VX_PAYLOAD
 #undef VX_NESTED
 #undef VX_FIELD

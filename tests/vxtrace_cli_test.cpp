@@ -1,0 +1,332 @@
+// vxtrace as its users run it: generate, dump and stats in child processes,
+// checked against an independent decoding of the same trace.
+#ifdef VX_VXTRACE_PATH
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "support/vxtrace_process.h"
+#include "support/vxtrace_reference_decoder.h"
+#include "support/vxtrace_trace_builder.h"
+#include "vxtrace_file.h"
+
+namespace vxtrace_test {
+namespace {
+
+using nlohmann::json;
+
+class VxtraceCliTest : public testing::Test {
+ protected:
+  ProcessResult run(const std::vector<std::string> &args, const std::string &stdin_path = "") {
+    return run_vxtrace(args, directory_.path(), stdin_path);
+  }
+
+  std::string generate(const std::string &name, uint64_t events, uint64_t seed,
+                       const std::string &mix = "realistic") {
+    const std::string path = directory_.file(name);
+    const ProcessResult result = run({"generate", "-o", path, "--events", std::to_string(events),
+                                      "--seed", std::to_string(seed), "--mix", mix});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    return path;
+  }
+
+  std::vector<json> dump_lines(const std::vector<std::string> &args,
+                               const std::string &stdin_path = "") {
+    const ProcessResult result = run(args, stdin_path);
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    std::vector<json> lines;
+    for (const std::string &line : split_lines(result.out)) lines.push_back(json::parse(line));
+    return lines;
+  }
+
+  TemporaryDirectory directory_;
+};
+
+// Numbers equal, floats to the six significant digits that "%g" keeps.
+void expect_same_value(const json &actual, const json &expected, const std::string &where) {
+  if (expected.is_object()) {
+    ASSERT_TRUE(actual.is_object()) << where;
+    ASSERT_EQ(actual.size(), expected.size()) << where;
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+      ASSERT_TRUE(actual.contains(it.key())) << where << "." << it.key();
+      expect_same_value(actual[it.key()], it.value(), where + "." + it.key());
+    }
+  } else if (expected.is_number_float()) {
+    const double value = expected.get<double>();
+    if (!std::isfinite(value)) {
+      EXPECT_TRUE(actual.is_null()) << where;
+    } else {
+      ASSERT_TRUE(actual.is_number()) << where;
+      EXPECT_NEAR(actual.get<double>(), value, 1e-5 * std::max(1.0, std::fabs(value))) << where;
+    }
+  } else {
+    EXPECT_EQ(actual, expected) << where;
+  }
+}
+
+struct ExpectedEvent {
+  uint32_t id;
+  uint64_t timestamp;
+  std::string name;
+  OrderedJson payload;
+};
+
+std::vector<ExpectedEvent> expected_events(const std::string &path) {
+  const ReadResult trace = read_all(vxt_reader_open_path(path.c_str(), nullptr));
+  std::map<uint32_t, std::string> names;
+  std::vector<ExpectedEvent> events;
+  for (const ReadRecord &record : trace.records) {
+    if (record.definition) {
+      names[record.id] = record.bytes;
+      continue;
+    }
+    const std::string &name = names.at(record.id);
+    events.push_back({record.id, record.timestamp, name,
+                      reference_decode(name, record.bytes.data(), record.bytes.size())});
+  }
+  return events;
+}
+
+TEST_F(VxtraceCliTest, GeneratedTraceDumpsToTheReferenceDecoding) {
+  const std::string path = generate("trace.vxt", 3000, 11);
+  const std::vector<json> lines = dump_lines({"dump", path});
+  const std::vector<ExpectedEvent> expected = expected_events(path);
+  ASSERT_EQ(lines.size(), 3000u);
+  ASSERT_EQ(expected.size(), 3000u);
+  std::map<std::string, int> dumped_counts, expected_counts;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const json &line = lines[i];
+    EXPECT_EQ(line["timestamp"], expected[i].timestamp);
+    EXPECT_EQ(line["id"], expected[i].id);
+    ASSERT_EQ(line["event"], expected[i].name) << "line " << i;
+    EXPECT_FALSE(line.contains("error")) << line.dump();
+    expect_same_value(line["payload"], json(expected[i].payload), "line " + std::to_string(i));
+    ++dumped_counts[line["event"].get<std::string>()];
+    ++expected_counts[expected[i].name];
+  }
+  EXPECT_EQ(dumped_counts, expected_counts);
+  EXPECT_EQ(dumped_counts.size(), reference_decoders().size());
+  for (size_t i = 1; i < expected.size(); ++i)
+    ASSERT_GT(expected[i].timestamp, expected[i - 1].timestamp);
+}
+
+TEST_F(VxtraceCliTest, DumpOfStandardInputEqualsDumpOfTheFile) {
+  const std::string path = generate("trace.vxt", 2000, 3);
+  const ProcessResult from_file = run({"dump", path});
+  const ProcessResult from_stdin = run({"dump", "-"}, path);
+  EXPECT_EQ(from_stdin.exit_status, 0);
+  EXPECT_EQ(from_stdin.out, from_file.out);
+  EXPECT_FALSE(from_file.out.empty());
+}
+
+TEST_F(VxtraceCliTest, GenerateIsDeterministicPerSeed) {
+  for (const std::string mix : {"realistic", "bench"}) {
+    const std::string a = read_file(generate("a.vxt", 1500, 42, mix));
+    const std::string b = read_file(generate("b.vxt", 1500, 42, mix));
+    const std::string c = read_file(generate("c.vxt", 1500, 43, mix));
+    EXPECT_EQ(a, b) << mix;
+    EXPECT_NE(a, c) << mix;
+  }
+}
+
+json stats_json(VxtraceCliTest *, const ProcessResult &result) {
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  return json::parse(result.out);
+}
+
+TEST_F(VxtraceCliTest, TenThousandEventsHoldEveryKindAndDecode) {
+  for (uint64_t seed : {1, 2, 99}) {
+    const std::string path = generate("long.vxt", 10000, seed);
+    const json stats = stats_json(this, run({"stats", "--json", path}));
+    EXPECT_EQ(stats["events"].size(), 111u) << "seed " << seed;
+    EXPECT_EQ(stats["total"]["events"], 10000);
+    EXPECT_EQ(stats["total"]["definitions"], 111);
+    EXPECT_EQ(stats["total"]["unknown_ids"], 0);
+    for (const json &event : stats["events"]) EXPECT_EQ(event["decode_failures"], 0) << event;
+  }
+}
+
+TEST_F(VxtraceCliTest, BenchMixHasExactlyItsWeights) {
+  const std::map<std::string, int> weights = {{"audio_packet_received", 18},
+                                              {"media_audio_queue_push_packet", 12},
+                                              {"audio_queue_read", 12},
+                                              {"audio_sink_write_data", 12},
+                                              {"video_stream_frame_displayed", 10},
+                                              {"video_packet_received", 8},
+                                              {"video_decoder_update_end", 8},
+                                              {"media_demuxer_get_frame_begin", 6},
+                                              {"media_demuxer_get_frame_end", 6},
+                                              {"audio_sink_info", 4},
+                                              {"media_demuxer_select_streams", 2},
+                                              {"audio_volume_changed", 2}};
+  const std::string path = generate("bench.vxt", 5000, 7, "bench");
+  const json stats = stats_json(this, run({"stats", "--json", path}));
+  ASSERT_EQ(stats["events"].size(), weights.size());
+  for (const json &event : stats["events"]) {
+    const std::string name = event["event"].get<std::string>().substr(10);
+    EXPECT_EQ(event["count"], weights.at(name) * 50) << name;
+    EXPECT_EQ(event["decode_failures"], 0) << name;
+  }
+}
+
+TEST_F(VxtraceCliTest, StatsOfTheShippedSampleListsAllEvents) {
+  const std::string sample = std::string(VX_SOURCE_DIR) + "/examples/sample.vxt";
+  const json stats = stats_json(this, run({"stats", "--json", sample}));
+  EXPECT_EQ(stats["events"].size(), 111u);
+  EXPECT_GT(stats["total"]["duration"].get<uint64_t>(), 0u);
+  const ProcessResult table = run({"stats", sample});
+  EXPECT_NE(table.out.find("/velocast/media_audio_queue_push_packet"), std::string::npos);
+  EXPECT_NE(table.out.find("111 definitions"), std::string::npos);
+}
+
+// Records that cannot be rendered still get a line, and every line is JSON.
+TEST_F(VxtraceCliTest, EveryRecordGetsAValidLine) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float infinity = std::numeric_limits<float>::infinity();
+  auto volume_payload = [](float volume) {
+    std::string bytes(8, '\0');
+    bytes[0] = 3;
+    std::memcpy(&bytes[4], &volume, 4);
+    return bytes;
+  };
+  const std::string nan_volume = volume_payload(nan), infinite_volume = volume_payload(-infinity);
+  const std::string path = directory_.file("odd.vxt");
+  write_file(path, build_trace([&](vxt_writer *writer) {
+               vxt_writer_define(writer, 1, "/velocast/audio_volume_changed");
+               vxt_writer_define(writer, 2, "/other/\"quoted\"\x01\xff\xc3(name");
+               vxt_writer_write_event(writer, 1, 10, nan_volume.data(), 8);
+               vxt_writer_write_event(writer, 1, 11, infinite_volume.data(), 8);
+               vxt_writer_write_event(writer, 1, 12, "\x03\x00", 2);
+               vxt_writer_write_event(writer, 2, 13, "\xab", 1);
+               vxt_writer_write_event(writer, 77, 14, "\x01\x02", 2);
+               vxt_writer_write_event(writer, 1, 15, nullptr, 0);
+             }));
+  const std::vector<json> lines = dump_lines({"dump", "--quiet", path});
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_TRUE(lines[0]["payload"]["volume"].is_null());
+  EXPECT_EQ(lines[0]["payload"]["session_id"], 3);
+  EXPECT_TRUE(lines[1]["payload"]["volume"].is_null());
+  EXPECT_EQ(lines[2]["error"], "payload could not be decoded");
+  EXPECT_EQ(lines[2]["raw"], "0300");
+  EXPECT_EQ(lines[3]["error"], "no decoder for this event");
+  EXPECT_EQ(lines[3]["event"], "/other/\"quoted\"\x01\xEF\xBF\xBD\xEF\xBF\xBD(name");
+  EXPECT_EQ(lines[3]["raw"], "ab");
+  EXPECT_EQ(lines[4]["error"], "unknown event id");
+  EXPECT_TRUE(lines[4]["event"].is_null());
+  EXPECT_EQ(lines[4]["id"], 77);
+  EXPECT_EQ(lines[5]["raw"], "");
+  for (size_t i = 2; i < lines.size(); ++i) EXPECT_TRUE(lines[i]["payload"].is_null());
+}
+
+TEST_F(VxtraceCliTest, EventGlobsLimitAndOutputFile) {
+  const std::string path = generate("trace.vxt", 2000, 5);
+  const std::vector<json> audio =
+      dump_lines({"dump", "--event", "/velocast/audio_sink_*", "--event", "*cursor_shape*", path});
+  ASSERT_FALSE(audio.empty());
+  for (const json &line : audio) {
+    const std::string name = line["event"];
+    EXPECT_TRUE(name.rfind("/velocast/audio_sink_", 0) == 0 ||
+                name.find("cursor_shape") != std::string::npos)
+        << name;
+  }
+  const std::string out = directory_.file("out.jsonl");
+  const ProcessResult limited = run({"dump", "--limit", "7", "-o", out, path});
+  EXPECT_EQ(limited.exit_status, 0);
+  EXPECT_TRUE(limited.out.empty());
+  EXPECT_EQ(split_lines(read_file(out)).size(), 7u);
+  EXPECT_TRUE(run({"dump", "--limit", "0", path}).out.empty());
+}
+
+// Cut inside every kind of place, vxtrace writes the complete records, names
+// the file and the offset, and exits with 2.
+TEST_F(VxtraceCliTest, DamagedFileEndsWithItsOffsetAndStatus2) {
+  const std::string path = generate("trace.vxt", 40, 8);
+  const std::string bytes = read_file(path);
+  const std::vector<uint64_t> offsets = record_offsets(bytes);
+  const ReadResult whole = read_all(bytes);
+  const std::string cut_path = directory_.file("cut.vxt");
+  for (size_t record = 0; record + 1 < offsets.size(); record += 3) {
+    for (uint64_t cut : {offsets[record] + 1, offsets[record + 1] - 1}) {
+      if (cut <= offsets[record]) continue;
+      write_file(cut_path, bytes.substr(0, cut));
+      const ProcessResult result = run({"dump", "--quiet", cut_path});
+      size_t complete_events = 0;
+      for (size_t i = 0; i < record; ++i) complete_events += !whole.records[i].definition;
+      EXPECT_EQ(result.exit_status, 2) << "cut at " << cut;
+      EXPECT_EQ(split_lines(result.out).size(), complete_events) << "cut at " << cut;
+      EXPECT_NE(result.err.find(cut_path + ": "), std::string::npos) << result.err;
+      EXPECT_NE(result.err.find("at byte " + std::to_string(offsets[record])), std::string::npos)
+          << result.err;
+      EXPECT_EQ(split_lines(result.err).size(), 1u) << result.err;
+    }
+  }
+}
+
+TEST_F(VxtraceCliTest, RefusedHeaderWritesNothing) {
+  const std::string path = directory_.file("text.vxt");
+  write_file(path, "not a trace at all\n");
+  for (const std::string command : {"dump", "stats"}) {
+    const ProcessResult result = run({command, path});
+    EXPECT_EQ(result.exit_status, 2) << command;
+    EXPECT_TRUE(result.out.empty()) << command;
+    EXPECT_NE(result.err.find("bad magic"), std::string::npos) << result.err;
+  }
+  const ProcessResult from_stdin = run({"dump", "-"}, path);
+  EXPECT_EQ(from_stdin.exit_status, 2);
+  EXPECT_NE(from_stdin.err.find("standard input"), std::string::npos) << from_stdin.err;
+}
+
+TEST_F(VxtraceCliTest, UsageErrorsExitWith1AndHelpWith0) {
+  const std::vector<std::vector<std::string>> usage_errors = {
+      {},
+      {"dump"},
+      {"dump", "--limit", "many", "x.vxt"},
+      {"dump", "--no-such-option", "x.vxt"},
+      {"generate", "-o", directory_.file("g.vxt")},
+      {"generate", "-o", directory_.file("g.vxt"), "--events", "5", "--mix", "nope"},
+      {"frobnicate"},
+      {"dump", directory_.file("missing.vxt")}};
+  for (const std::vector<std::string> &args : usage_errors)
+    EXPECT_EQ(run(args).exit_status, 1) << testing::PrintToString(args);
+  for (const std::string command : {"dump", "stats", "generate"}) {
+    const ProcessResult help = run({command, "--help"});
+    EXPECT_EQ(help.exit_status, 0) << command;
+    EXPECT_NE(help.out.find("--"), std::string::npos) << command;
+  }
+}
+
+TEST_F(VxtraceCliTest, PluginProblemsAreNamed) {
+  const std::string path = generate("trace.vxt", 10, 1);
+  const ProcessResult missing = run({"dump", "--plugin", directory_.file("none.so"), path});
+  EXPECT_EQ(missing.exit_status, 1);
+  EXPECT_NE(missing.err.find("none.so"), std::string::npos) << missing.err;
+  EXPECT_TRUE(missing.out.empty());
+  const ProcessResult wrong = run({"stats", "--plugin", "libm.so.6", path});
+  EXPECT_EQ(wrong.exit_status, 1);
+  EXPECT_NE(wrong.err.find("does not export vx_buffer_iterator_create"), std::string::npos)
+      << wrong.err;
+}
+
+TEST_F(VxtraceCliTest, QuietSilencesThePluginLog) {
+  const std::string path = directory_.file("unknown.vxt");
+  write_file(path, build_trace([](vxt_writer *writer) {
+               vxt_writer_write_event(writer, 5, 1, "abcd", 4);
+             }));
+  const ProcessResult loud = run({"dump", path});
+  EXPECT_EQ(loud.exit_status, 0);
+  EXPECT_NE(loud.err.find("got data for an event with an unknown id: 5"), std::string::npos)
+      << loud.err;
+  const ProcessResult quiet = run({"dump", "--quiet", path});
+  EXPECT_EQ(quiet.exit_status, 0);
+  EXPECT_TRUE(quiet.err.empty()) << quiet.err;
+  EXPECT_EQ(quiet.out, loud.out);
+}
+
+}  // namespace
+}  // namespace vxtrace_test
+
+#endif

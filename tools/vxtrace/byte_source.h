@@ -1,0 +1,44 @@
+// Where the trace reader's bytes come from: a file mapped in windows, a stream
+// read in chunks, or bytes already in memory. Each keeps only a bounded part
+// of the input readable, so memory does not grow with the trace.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vxtrace {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+
+  // Makes the bytes [offset, offset + want) readable and returns their
+  // address; *available is want, or fewer when the input ends first. offset
+  // never goes back before an earlier call's offset. Invalidates every address
+  // returned before.
+  virtual const uint8_t *fetch(uint64_t offset, size_t want, size_t *available) = 0;
+
+  // Total size, 0 when unknown.
+  virtual uint64_t size() const { return 0; }
+
+  // Gives back the mapping or buffer early; fetch must not be called after.
+  virtual void release() {}
+
+  // Set when reading failed; the input then looks as if it ended there.
+  const std::string &io_error() const { return io_error_; }
+
+ protected:
+  std::string io_error_;
+};
+
+std::unique_ptr<ByteSource> make_memory_source(const void *data, size_t size);
+
+// Maps a regular file of file_size bytes window by window. Null when the
+// first window cannot be mapped (the caller then streams instead).
+std::unique_ptr<ByteSource> make_mapped_source(int fd, uint64_t file_size);
+
+std::unique_ptr<ByteSource> make_stream_source(int fd);
+
+}  // namespace vxtrace

@@ -1,0 +1,47 @@
+// The vxtrace commands. main.cpp parses the command line into these options;
+// each command lives in its own file and returns the process exit status.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vxtrace {
+
+enum ExitStatus { kExitSuccess = 0, kExitUsage = 1, kExitDamagedInput = 2 };
+
+struct InputOptions {
+  std::string input;   // a path, or "-" for standard input
+  std::string plugin;  // empty: beside the executable, then ../lib/
+  bool quiet = false;
+  bool progress = true;
+};
+
+struct DumpOptions {
+  InputOptions in;
+  std::vector<std::string> event_globs;
+  std::optional<uint64_t> limit;
+  std::string output;  // empty: standard output
+};
+
+struct StatsOptions {
+  InputOptions in;
+  bool json = false;
+};
+
+enum class EventMix { realistic, bench };
+
+struct GenerateOptions {
+  std::string output;
+  uint64_t events = 0;
+  uint64_t seed = 1;
+  EventMix mix = EventMix::realistic;
+  bool progress = true;
+};
+
+int run_dump(const DumpOptions &options);
+int run_stats(const StatsOptions &options);
+int run_generate(const GenerateOptions &options);
+
+}  // namespace vxtrace

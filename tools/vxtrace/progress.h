@@ -1,0 +1,37 @@
+// A progress line on standard error for long runs: percentage, events per
+// second and time left. Shown only when standard error is a terminal.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace vxtrace {
+
+class Progress {
+ public:
+  // total is the amount of work in the units given to update, 0 when unknown.
+  Progress(bool wanted, uint64_t total);
+  Progress(const Progress &) = delete;
+  Progress &operator=(const Progress &) = delete;
+  ~Progress() { finish(); }
+
+  // Cheap enough to call for every event.
+  void update(uint64_t done, uint64_t events) {
+    if (enabled_ && (++calls_ & 0x3FF) == 0) redraw(done, events);
+  }
+
+  // Clears the line.
+  void finish();
+
+ private:
+  void redraw(uint64_t done, uint64_t events);
+
+  bool enabled_;
+  bool drawn_ = false;
+  uint64_t total_;
+  uint64_t calls_ = 0;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point last_draw_;
+};
+
+}  // namespace vxtrace

@@ -1,0 +1,358 @@
+// Reads a trace file record by record for the buffer iterator. Every record is
+// checked completely before it is reported as present, so the iterator only
+// ever sees whole records; the first damaged one ends the input and is
+// remembered for the caller to report.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "little_endian.h"
+#include "vxtrace_file.h"
+
+namespace {
+
+using vxtrace::ByteSource;
+
+struct PendingRecord {
+  enum Kind { none, definition, event } kind = none;
+  uint32_t id = 0;
+  uint64_t timestamp = 0;
+  const uint8_t *payload = nullptr;  // or the name
+  uint32_t size = 0;                 // payload size, or name length
+  uint64_t record_size = 0;
+};
+
+void set_error(vxt_error *error, vxt_status status, uint64_t offset, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+void set_error(vxt_error *error, vxt_status status, uint64_t offset, const char *format, ...) {
+  if (error == nullptr) return;
+  error->status = status;
+  error->offset = offset;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(error->message, sizeof error->message, format, args);
+  va_end(args);
+}
+
+void clear_error(vxt_error *error) {
+  if (error != nullptr) *error = vxt_error{};
+}
+
+}  // namespace
+
+struct vxt_reader {
+  std::unique_ptr<ByteSource> source;
+  int owned_fd = -1;
+  uint64_t input_size = 0;
+  vxt_error error{};
+  uint64_t offset = 0;
+  uint64_t definitions = 0;
+  PendingRecord pending;
+  bool has_last_event = false;
+  vxt_event_info last_event{};
+  // Names stay valid for the iterator's whole life, one copy per id. A name
+  // replaced by a redefinition is still quoted by the iterator's log line for
+  // that redefinition, so it is freed only at the next callback.
+  std::vector<std::unique_ptr<char[]>> names_by_id;
+  std::unique_ptr<char[]> retired_name;
+
+  ~vxt_reader() {
+    source.reset();
+    if (owned_fd >= 0) close(owned_fd);
+  }
+
+  bool damaged(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  bool check_header();
+  bool prepare_next();
+  bool prepare_event(const uint8_t *tag);
+  bool prepare_definition();
+  const char *store_name(uint32_t id, const uint8_t *name, size_t length);
+};
+
+bool vxt_reader::damaged(const char *format, ...) {
+  error.status = VXT_DAMAGED;
+  error.offset = offset;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(error.message, sizeof error.message, format, args);
+  va_end(args);
+  return false;
+}
+
+bool vxt_reader::check_header() {
+  size_t available = 0;
+  const uint8_t *header = source->fetch(0, VXT_HEADER_SIZE, &available);
+  if (available < VXT_HEADER_SIZE) {
+    if (!source->io_error().empty()) {
+      set_error(&error, VXT_IO_ERROR, 0, "%s", source->io_error().c_str());
+      return false;
+    }
+    // Too short to hold a header: say so only if what is there could be one.
+    const size_t magic_present = std::min<size_t>(available, VXT_MAGIC_SIZE);
+    if (magic_present > 0 && std::memcmp(header, VXT_MAGIC, magic_present) != 0) {
+      set_error(&error, VXT_NOT_A_TRACE, 0, "not a trace file (bad magic)");
+      return false;
+    }
+    set_error(&error, VXT_NOT_A_TRACE, 0, "truncated header: %u bytes needed, %zu present",
+              VXT_HEADER_SIZE, available);
+    return false;
+  }
+  if (std::memcmp(header, VXT_MAGIC, VXT_MAGIC_SIZE) != 0) {
+    set_error(&error, VXT_NOT_A_TRACE, 0, "not a trace file (bad magic)");
+    return false;
+  }
+  const uint32_t version = vxtrace::load_le<uint32_t>(header + 8);
+  const uint32_t flags = vxtrace::load_le<uint32_t>(header + 12);
+  if (version != VXT_VERSION) {
+    set_error(&error, VXT_NOT_A_TRACE, 8, "unsupported format version %u (this reader reads %u)",
+              version, VXT_VERSION);
+    return false;
+  }
+  if (flags != 0) {
+    set_error(&error, VXT_NOT_A_TRACE, 12, "unsupported header flags 0x%x", flags);
+    return false;
+  }
+  offset = VXT_HEADER_SIZE;
+  return true;
+}
+
+// Makes the next record pending when it is complete and well formed. False at
+// the end of the input or at damage (then error is set).
+bool vxt_reader::prepare_next() {
+  if (error.status != VXT_OK || source == nullptr) return false;
+  if (pending.kind != PendingRecord::none) return true;
+  size_t available = 0;
+  const uint8_t *tag = source->fetch(offset, 1, &available);
+  if (available == 0) {
+    if (!source->io_error().empty())
+      set_error(&error, VXT_IO_ERROR, offset, "%s at byte %llu", source->io_error().c_str(),
+                static_cast<unsigned long long>(offset));
+    return false;
+  }
+  if (*tag == VXT_TAG_EVENT) return prepare_event(tag);
+  if (*tag == VXT_TAG_DEFINITION) return prepare_definition();
+  return damaged("unknown record tag 0x%02x at byte %llu", *tag,
+                 static_cast<unsigned long long>(offset));
+}
+
+bool vxt_reader::prepare_event(const uint8_t *record) {
+  const auto at = static_cast<unsigned long long>(offset);
+  size_t available = 0;
+  record = source->fetch(offset, VXT_EVENT_RECORD_HEADER_SIZE, &available);
+  if (available < VXT_EVENT_RECORD_HEADER_SIZE)
+    return damaged("truncated data record at byte %llu: header needs %u bytes, %zu left", at,
+                   VXT_EVENT_RECORD_HEADER_SIZE, available);
+  const uint32_t payload_size = vxtrace::load_le<uint32_t>(record + 13);
+  if (payload_size > VXT_MAX_PAYLOAD_SIZE)
+    return damaged("data record at byte %llu announces %u payload bytes, more than the limit of %u",
+                   at, payload_size, VXT_MAX_PAYLOAD_SIZE);
+  const size_t record_size = VXT_EVENT_RECORD_HEADER_SIZE + size_t{payload_size};
+  record = source->fetch(offset, record_size, &available);
+  if (available < record_size)
+    return damaged("truncated data record at byte %llu: %u payload bytes announced, %zu left", at,
+                   payload_size, available - VXT_EVENT_RECORD_HEADER_SIZE);
+  pending.kind = PendingRecord::event;
+  pending.id = vxtrace::load_le<uint32_t>(record + 1);
+  pending.timestamp = vxtrace::load_le<uint64_t>(record + 5);
+  pending.payload = record + VXT_EVENT_RECORD_HEADER_SIZE;
+  pending.size = payload_size;
+  pending.record_size = record_size;
+  return true;
+}
+
+bool vxt_reader::prepare_definition() {
+  const auto at = static_cast<unsigned long long>(offset);
+  constexpr size_t kNameStart = 5;
+  constexpr size_t kLongest = kNameStart + VXT_MAX_NAME_LENGTH + 1;
+  size_t available = 0;
+  const uint8_t *record = source->fetch(offset, kLongest, &available);
+  if (available < kNameStart)
+    return damaged("truncated definition at byte %llu: %zu of its 5 leading bytes present", at,
+                   available);
+  const uint32_t id = vxtrace::load_le<uint32_t>(record + 1);
+  if (id > VXT_MAX_DEFINED_ID)
+    return damaged("definition at byte %llu binds event id %u, above the limit of %u", at, id,
+                   VXT_MAX_DEFINED_ID);
+  const void *nul = std::memchr(record + kNameStart, 0, available - kNameStart);
+  if (nul == nullptr && available < kLongest)
+    return damaged("truncated definition at byte %llu: event name not terminated", at);
+  if (nul == nullptr)
+    return damaged("definition at byte %llu: event name longer than %u bytes", at,
+                   VXT_MAX_NAME_LENGTH);
+  const size_t name_length = static_cast<const uint8_t *>(nul) - (record + kNameStart);
+  if (name_length == 0) return damaged("definition at byte %llu: empty event name", at);
+  pending.kind = PendingRecord::definition;
+  pending.id = id;
+  pending.payload = record + kNameStart;
+  pending.size = static_cast<uint32_t>(name_length);
+  pending.record_size = kNameStart + name_length + 1;
+  return true;
+}
+
+const char *vxt_reader::store_name(uint32_t id, const uint8_t *name, size_t length) {
+  if (names_by_id.size() <= id) names_by_id.resize(size_t{id} + 1);
+  std::unique_ptr<char[]> &slot = names_by_id[id];
+  // A trace that repeats its definitions (concatenated recordings) costs nothing.
+  if (slot != nullptr && std::strlen(slot.get()) == length &&
+      std::memcmp(slot.get(), name, length) == 0)
+    return slot.get();
+  std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]);
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy.get(), name, length);
+  copy[length] = '\0';
+  retired_name = std::move(slot);
+  slot = std::move(copy);
+  return slot.get();
+}
+
+namespace {
+
+vxt_reader *as_reader(void *user_data) {
+  return static_cast<vxt_reader *>(user_data);
+}
+
+bool reader_has_more(void *user_data) {
+  vxt_reader *reader = as_reader(user_data);
+  reader->retired_name.reset();
+  return reader->prepare_next();
+}
+
+bool reader_read_event(void *user_data, vx_event_data *out) {
+  vxt_reader *reader = as_reader(user_data);
+  reader->retired_name.reset();
+  if (!reader->prepare_next() || reader->pending.kind != PendingRecord::event) return false;
+  const PendingRecord &record = reader->pending;
+  out->id = record.id;
+  out->timestamp = record.timestamp;
+  out->payload = record.payload;
+  out->payload_size = record.size;
+  reader->last_event = {record.id, record.timestamp, reader->offset, record.size};
+  reader->has_last_event = true;
+  reader->offset += record.record_size;
+  reader->pending = PendingRecord{};
+  return true;
+}
+
+bool reader_read_definition(void *user_data, vx_event_definition *out) {
+  vxt_reader *reader = as_reader(user_data);
+  reader->retired_name.reset();
+  if (!reader->prepare_next() || reader->pending.kind != PendingRecord::definition) return false;
+  const PendingRecord &record = reader->pending;
+  const char *name = reader->store_name(record.id, record.payload, record.size);
+  if (name == nullptr) {
+    set_error(&reader->error, VXT_IO_ERROR, reader->offset, "out of memory for an event name");
+    return false;
+  }
+  out->id = record.id;
+  out->name = name;
+  ++reader->definitions;
+  reader->offset += record.record_size;
+  reader->pending = PendingRecord{};
+  return true;
+}
+
+void reader_close(void *user_data) {
+  vxt_reader *reader = as_reader(user_data);
+  reader->pending = PendingRecord{};
+  if (reader->source != nullptr) reader->source->release();
+  reader->source.reset();
+}
+
+vxt_reader *open_over(std::unique_ptr<ByteSource> source, int owned_fd, vxt_error *error) {
+  std::unique_ptr<vxt_reader> reader(new (std::nothrow) vxt_reader);
+  if (reader == nullptr) {
+    if (owned_fd >= 0) close(owned_fd);
+    set_error(error, VXT_IO_ERROR, 0, "out of memory");
+    return nullptr;
+  }
+  reader->source = std::move(source);
+  reader->owned_fd = owned_fd;
+  reader->input_size = reader->source->size();
+  if (!reader->check_header()) {
+    if (error != nullptr) *error = reader->error;
+    return nullptr;
+  }
+  clear_error(error);
+  return reader.release();
+}
+
+}  // namespace
+
+extern "C" {
+
+vxt_reader *vxt_reader_open_memory(const void *data, size_t size, const char *, vxt_error *error) {
+  return open_over(vxtrace::make_memory_source(data, size), -1, error);
+}
+
+vxt_reader *vxt_reader_open_fd(int fd, const char *, vxt_error *error) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    set_error(error, VXT_IO_ERROR, 0, "%s", std::strerror(errno));
+    return nullptr;
+  }
+  std::unique_ptr<ByteSource> source;
+  // Files that report no size (such as those of /proc) are streamed.
+  if (S_ISREG(status.st_mode) && status.st_size > 0)
+    source = vxtrace::make_mapped_source(fd, static_cast<uint64_t>(status.st_size));
+  if (source == nullptr) source = vxtrace::make_stream_source(fd);
+  return open_over(std::move(source), -1, error);
+}
+
+vxt_reader *vxt_reader_open_path(const char *path, vxt_error *error) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    set_error(error, VXT_IO_ERROR, 0, "cannot open: %s", std::strerror(errno));
+    return nullptr;
+  }
+  vxt_reader *reader = vxt_reader_open_fd(fd, path, error);
+  if (reader == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  reader->owned_fd = fd;
+  return reader;
+}
+
+void vxt_reader_fill(vxt_reader *reader, vx_buffer_reader *out) {
+  *out = vx_buffer_reader{reader, reader_has_more, reader_read_definition, reader_read_event,
+                          reader_close};
+}
+
+const vxt_error *vxt_reader_error(const vxt_reader *reader) {
+  return &reader->error;
+}
+
+uint64_t vxt_reader_offset(const vxt_reader *reader) {
+  return reader->offset;
+}
+
+uint64_t vxt_reader_size(const vxt_reader *reader) {
+  return reader->input_size;
+}
+
+uint64_t vxt_reader_definition_count(const vxt_reader *reader) {
+  return reader->definitions;
+}
+
+bool vxt_reader_last_event(const vxt_reader *reader, vxt_event_info *out) {
+  if (reader->has_last_event) *out = reader->last_event;
+  return reader->has_last_event;
+}
+
+void vxt_reader_close(vxt_reader *reader) {
+  delete reader;
+}
+
+}  // extern "C"
