@@ -21,9 +21,17 @@ std::string executable_directory() {
   return slash == std::string::npos ? "." : executable.substr(0, slash);
 }
 
+#ifndef VXTRACE_INSTALLED_PLUGIN_DIR
+#define VXTRACE_INSTALLED_PLUGIN_DIR "../lib"
+#endif
+
+// Beside vxtrace (the build tree), in the library directory of the prefix it
+// is installed in, then by SONAME through the dynamic linker's search path.
 std::vector<std::string> default_candidates() {
   const std::string directory = executable_directory();
-  return {directory + "/" + kPluginFileName, directory + "/../lib/" + kPluginFileName};
+  return {directory + "/" + kPluginFileName,
+          directory + "/" VXTRACE_INSTALLED_PLUGIN_DIR "/" + kPluginFileName,
+          std::string(kPluginFileName) + ".1"};
 }
 
 template <class Function>
