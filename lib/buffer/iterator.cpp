@@ -23,10 +23,10 @@ constexpr uint32_t kLargestBindableId = 1048575;
 
 vx_buffer_iterator *as_iterator(void *object) { return static_cast<vx_buffer_iterator *>(object); }
 
-template <typename T>
-T read_slot(vx_id_map *table, uint32_t id) {
-  void *slot = vx_id_map_read(table, id);
-  if (slot == nullptr) return nullptr;
+template <typename T>  // vx_id_map_read written out: a capacity check and a load, inlined
+T read_slot(const vx_id_map *table, uint32_t id) {
+  if (id >= table->capacity) return nullptr;
+  const auto *slot = static_cast<const unsigned char *>(table->items) + id * table->item_size;
   T value;
   std::memcpy(&value, slot, sizeof value);
   return value;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -20,6 +21,10 @@ class MemorySource final : public ByteSource {
     *available =
         offset >= size_ ? 0 : static_cast<size_t>(std::min<uint64_t>(want, size_ - offset));
     return *available == 0 ? nullptr : data_ + offset;
+  }
+
+  const uint8_t *fetch_ahead(uint64_t offset, size_t, size_t *available) override {
+    return fetch(offset, SIZE_MAX, available);
   }
 
   uint64_t size() const override { return size_; }
@@ -39,7 +44,7 @@ class MappedSource final : public ByteSource {
       : fd_(fd), file_size_(file_size), page_size_(static_cast<uint64_t>(sysconf(_SC_PAGESIZE))) {}
   ~MappedSource() override { release(); }
 
-  bool map_first_window() { return map_window(0, 1); }
+  bool map_first_window(uint64_t offset = 0) { return map_window(offset, 1); }
 
   const uint8_t *fetch(uint64_t offset, size_t want, size_t *available) override {
     *available = 0;
@@ -50,6 +55,12 @@ class MappedSource final : public ByteSource {
     }
     *available = static_cast<size_t>(wanted_end - offset);
     return window_ + (offset - window_begin_);
+  }
+
+  const uint8_t *fetch_ahead(uint64_t offset, size_t want, size_t *available) override {
+    const uint8_t *bytes = fetch(offset, want, available);
+    if (bytes != nullptr) *available = static_cast<size_t>(window_end_ - offset);
+    return bytes;
   }
 
   uint64_t size() const override { return file_size_; }
@@ -105,6 +116,12 @@ class StreamSource final : public ByteSource {
     return buffer_.data() + skip;
   }
 
+  const uint8_t *fetch_ahead(uint64_t offset, size_t want, size_t *available) override {
+    const uint8_t *bytes = fetch(offset, want, available);
+    if (*available == want) *available = filled_ - static_cast<size_t>(offset - buffer_offset_);
+    return bytes;
+  }
+
   void release() override { std::vector<uint8_t>().swap(buffer_); }
 
  private:
@@ -146,6 +163,12 @@ std::unique_ptr<ByteSource> make_memory_source(const void *data, size_t size) {
 std::unique_ptr<ByteSource> make_mapped_source(int fd, uint64_t file_size) {
   auto source = std::make_unique<MappedSource>(fd, file_size);
   if (!source->map_first_window()) return nullptr;
+  return source;
+}
+
+std::unique_ptr<ByteSource> make_mapped_range_source(int fd, uint64_t begin, uint64_t end) {
+  auto source = std::make_unique<MappedSource>(fd, end);
+  if (begin < end && !source->map_first_window(begin)) return nullptr;
   return source;
 }
 

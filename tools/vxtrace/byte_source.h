@@ -20,6 +20,13 @@ class ByteSource {
   // returned before.
   virtual const uint8_t *fetch(uint64_t offset, size_t want, size_t *available) = 0;
 
+  // Like fetch, but *available may exceed want: it counts every byte from
+  // offset on that is readable at the returned address without another
+  // fetch, so a reader can take many small records from one call.
+  virtual const uint8_t *fetch_ahead(uint64_t offset, size_t want, size_t *available) {
+    return fetch(offset, want, available);
+  }
+
   // Total size, 0 when unknown.
   virtual uint64_t size() const { return 0; }
 
@@ -38,6 +45,10 @@ std::unique_ptr<ByteSource> make_memory_source(const void *data, size_t size);
 // Maps a regular file of file_size bytes window by window. Null when the
 // first window cannot be mapped (the caller then streams instead).
 std::unique_ptr<ByteSource> make_mapped_source(int fd, uint64_t file_size);
+
+// Maps the bytes [begin, end) of a regular file; offsets stay those of the
+// file, and the input looks as if it ended at end.
+std::unique_ptr<ByteSource> make_mapped_range_source(int fd, uint64_t begin, uint64_t end);
 
 std::unique_ptr<ByteSource> make_stream_source(int fd);
 

@@ -1,6 +1,5 @@
 // vxtrace dump: every data record as one JSON object per line.
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,21 +7,17 @@
 
 #include "command_support.h"
 #include "decoded_record.h"
-#include "json_line_writer.h"
-#include "json_printer.h"
+#include "event_filter.h"
+#include "event_line_writer.h"
 #include "output_sink.h"
+#include "parallel_dump.h"
 #include "progress.h"
 
 namespace vxtrace {
 namespace {
 
-bool selected(const std::vector<std::string> &globs, const char *name) {
-  if (globs.empty()) return true;
-  if (name == nullptr) return false;
-  for (const std::string &glob : globs)
-    if (fnmatch(glob.c_str(), name, 0) == 0) return true;
-  return false;
-}
+// Lines are gathered into blocks of about this size before they are written.
+constexpr size_t kWriteBlockSize = size_t{1} << 20;
 
 int open_output(const std::string &path) {
   if (path.empty() || path == "-") return STDOUT_FILENO;
@@ -31,22 +26,30 @@ int open_output(const std::string &path) {
   return fd;
 }
 
-// Writes the selected events; returns false when the output failed.
-bool dump_events(const DumpOptions &options, TraceSession *session, OutputSink *sink) {
+// Writes the selected events one after another on this thread; returns false
+// when the output failed.
+bool dump_events(const DumpOptions &options, const OpenedInput &opened, OutputSink *sink) {
+  TraceSession *session = opened.session.get();
   RecordAllocator allocator;
-  const vx_printer printer = make_json_printer(&sink->buffer());
+  TextBuffer text(kWriteBlockSize + kWriteBlockSize / 4);
+  EventLineWriter writer(&text, plugin_constant_text(opened.plugin.api()));
+  EventFilter filter(options.event_globs);
   Progress progress(options.in.progress, vxt_reader_size(session->reader()));
   uint64_t events = 0, lines = 0;
   EventView event;
   while ((!options.limit || lines < *options.limit) && !sink->failed() && session->next(&event)) {
     progress.update(vxt_reader_offset(session->reader()), ++events);
-    if (!selected(options.event_globs, event.name)) continue;
+    if (!filter.selected(event)) continue;
     const DecodedRecord record(event, session->iterator(), &allocator);
-    append_event_line(&sink->buffer(), event, record, printer);
-    sink->flush_if_full();
+    writer.write(event, record);
     ++lines;
+    if (text.size() >= kWriteBlockSize) {
+      sink->write(text.view());
+      text.clear();
+    }
   }
   progress.finish();
+  sink->write(text.view());
   return sink->flush();
 }
 
@@ -59,16 +62,29 @@ int run_dump(const DumpOptions &options) {
   const int fd = open_output(options.output);
   if (fd < 0) return kExitUsage;
   bool written = false;
+  // Damage is reported when the input was read to its end; --limit may stop
+  // the dump before.
+  bool check_input = true;
+  bool input_failed = false;
   {
     OutputSink sink(fd);
-    written = dump_events(options, opened.session.get(), &sink);
+    const unsigned jobs = dump_job_count(options);
+    if (jobs > 1 && can_dump_in_parallel(options)) {
+      const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, &sink);
+      written = result.written;
+      check_input = !result.limit_reached;
+      input_failed = result.input_failed;
+    } else {
+      written = dump_events(options, opened, &sink);
+    }
     if (!written) report("cannot write the output: " + sink.error());
   }
   if (fd != STDOUT_FILENO && close(fd) != 0 && written) {
     report(options.output + ": " + std::strerror(errno));
     written = false;
   }
-  const int status = input_exit_status(opened);
+  if (input_failed) return kExitUsage;
+  const int status = check_input ? input_exit_status(opened) : kExitSuccess;
   return status != kExitSuccess ? status : written ? kExitSuccess : kExitUsage;
 }
 

@@ -1,6 +1,12 @@
 #include "command_support.h"
 
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace vxtrace {
 namespace {
@@ -37,6 +43,21 @@ void open_input(const InputOptions &options, OpenedInput *opened) {
     opened->session.reset();
     opened->exit_status = kExitUsage;
   }
+}
+
+bool event_selected(const std::vector<std::string> &globs, const char *name) {
+  if (globs.empty()) return true;
+  if (name == nullptr) return false;
+  for (const std::string &glob : globs)
+    if (fnmatch(glob.c_str(), name, 0) == 0) return true;
+  return false;
+}
+
+int open_output_file(const std::string &path) {
+  if (path.empty() || path == "-") return STDOUT_FILENO;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) report(path + ": cannot create: " + std::strerror(errno));
+  return fd;
 }
 
 int input_exit_status(const OpenedInput &opened) {

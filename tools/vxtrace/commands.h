@@ -23,11 +23,19 @@ struct DumpOptions {
   std::vector<std::string> event_globs;
   std::optional<uint64_t> limit;
   std::string output;  // empty: standard output
+  unsigned jobs = 0;         // worker threads; 0: one per core
+  uint64_t chunk_bytes = 0;  // input bytes per worker task; 0: chosen from jobs
 };
 
 struct StatsOptions {
   InputOptions in;
   bool json = false;
+};
+
+struct TimelineOptions {
+  InputOptions in;
+  std::vector<std::string> event_globs;
+  std::string output;  // empty: standard output
 };
 
 enum class EventMix { realistic, bench };
@@ -43,5 +51,6 @@ struct GenerateOptions {
 int run_dump(const DumpOptions &options);
 int run_stats(const StatsOptions &options);
 int run_generate(const GenerateOptions &options);
+int run_timeline(const TimelineOptions &options);
 
 }  // namespace vxtrace

@@ -23,6 +23,11 @@ CLI::App *add_dump(CLI::App &app, vxtrace::DumpOptions *options, uint64_t *limit
                    "Only events whose name matches this glob (repeatable)");
   dump->add_option("--limit", *limit, "Stop after this many lines");
   dump->add_option("-o,--output", options->output, "Write to this file instead of standard output");
+  dump->add_option("-j,--jobs", options->jobs,
+                   "Worker threads (default: one per core); the output is the same for any number")
+      ->check(CLI::Range(1u, 256u));
+  // For tests that need many small parts of a small trace.
+  dump->add_option("--chunk-bytes", options->chunk_bytes)->group("")->check(CLI::PositiveNumber);
   return dump;
 }
 
@@ -47,6 +52,17 @@ CLI::App *add_generate(CLI::App &app, vxtrace::GenerateOptions *options) {
   return generate;
 }
 
+CLI::App *add_timeline(CLI::App &app, vxtrace::TimelineOptions *options) {
+  CLI::App *timeline = app.add_subcommand(
+      "timeline", "Write the trace as a timeline for Perfetto or chrome://tracing (JSON)");
+  add_input_options(timeline, &options->in);
+  timeline->add_option("--event", options->event_globs,
+                       "Only events whose name matches this glob (repeatable)");
+  timeline->add_option("-o,--output", options->output,
+                       "Write to this file instead of standard output");
+  return timeline;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -59,6 +75,8 @@ int main(int argc, char **argv) {
   CLI::App *dump = add_dump(app, &dump_options, &limit);
   CLI::App *stats = add_stats(app, &stats_options);
   CLI::App *generate = add_generate(app, &generate_options);
+  vxtrace::TimelineOptions timeline_options;
+  CLI::App *timeline = add_timeline(app, &timeline_options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
@@ -70,5 +88,6 @@ int main(int argc, char **argv) {
   }
   if (stats->parsed()) return vxtrace::run_stats(stats_options);
   if (generate->parsed()) return vxtrace::run_generate(generate_options);
+  if (timeline->parsed()) return vxtrace::run_timeline(timeline_options);
   return vxtrace::kExitUsage;
 }

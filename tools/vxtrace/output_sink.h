@@ -28,12 +28,18 @@ class OutputSink {
     if (buffer_.size() >= kFlushSize) flush();
   }
 
+  // Flushes what is buffered, then writes text straight to the descriptor
+  // (for writers that gather large blocks of their own).
+  bool write(std::string_view text);
+
   // False once a write has failed; later output is dropped.
   bool flush();
   bool failed() const { return !error_.empty(); }
   const std::string &error() const { return error_; }
 
  private:
+  bool write_all(std::string_view text);
+
   static constexpr size_t kFlushSize = size_t{1} << 20;
 
   int fd_;

@@ -31,6 +31,7 @@ struct PendingRecord {
   const uint8_t *payload = nullptr;  // or the name
   uint32_t size = 0;                 // payload size, or name length
   uint64_t record_size = 0;
+  bool replayed = false;  // a definition given to vxt_reader_open_range
 };
 
 void set_error(vxt_error *error, vxt_status status, uint64_t offset, const char *format, ...)
@@ -67,6 +68,14 @@ struct vxt_reader {
   // that redefinition, so it is freed only at the next callback.
   std::vector<std::unique_ptr<char[]>> names_by_id;
   std::unique_ptr<char[]> retired_name;
+  // The bytes of the source's last fetch_ahead, from which records are taken
+  // until one reaches beyond them: one virtual call for many records.
+  const uint8_t *view = nullptr;
+  uint64_t view_offset = 0;
+  size_t view_size = 0;
+  // Definitions to deliver before the first record (vxt_reader_open_range).
+  std::vector<std::pair<uint32_t, std::string>> replay;
+  size_t replayed = 0;
 
   ~vxt_reader() {
     source.reset();
@@ -78,6 +87,19 @@ struct vxt_reader {
   bool prepare_next();
   bool prepare_event(const uint8_t *tag);
   bool prepare_definition();
+  bool prepare_replayed_definition();
+  // The bytes [at, at + want) as fetch gives them, from the view when it
+  // holds them.
+  const uint8_t *bytes_at(uint64_t at, size_t want, size_t *available) {
+    if (at >= view_offset && at - view_offset <= view_size &&
+        view_size - (at - view_offset) >= want) {
+      *available = want;
+      return view + (at - view_offset);
+    }
+    return refill_view(at, want, available);
+  }
+  const uint8_t *refill_view(uint64_t at, size_t want, size_t *available);
+  void drop_source();
   const char *store_name(uint32_t id, const uint8_t *name, size_t length);
 };
 
@@ -128,13 +150,43 @@ bool vxt_reader::check_header() {
   return true;
 }
 
+const uint8_t *vxt_reader::refill_view(uint64_t at, size_t want, size_t *available) {
+  size_t readable = 0;
+  const uint8_t *bytes = source->fetch_ahead(at, want, &readable);
+  view = bytes;
+  view_offset = at;
+  view_size = bytes != nullptr ? readable : 0;
+  *available = std::min(want, readable);
+  return bytes;
+}
+
+void vxt_reader::drop_source() {
+  pending = PendingRecord{};
+  view = nullptr;
+  view_size = 0;
+  if (source != nullptr) source->release();
+  source.reset();
+}
+
+bool vxt_reader::prepare_replayed_definition() {
+  const auto &[id, name] = replay[replayed];
+  pending.kind = PendingRecord::definition;
+  pending.id = id;
+  pending.payload = reinterpret_cast<const uint8_t *>(name.data());
+  pending.size = static_cast<uint32_t>(name.size());
+  pending.record_size = 0;
+  pending.replayed = true;
+  return true;
+}
+
 // Makes the next record pending when it is complete and well formed. False at
 // the end of the input or at damage (then error is set).
 bool vxt_reader::prepare_next() {
   if (error.status != VXT_OK || source == nullptr) return false;
   if (pending.kind != PendingRecord::none) return true;
+  if (replayed < replay.size()) return prepare_replayed_definition();
   size_t available = 0;
-  const uint8_t *tag = source->fetch(offset, 1, &available);
+  const uint8_t *tag = bytes_at(offset, 1, &available);
   if (available == 0) {
     if (!source->io_error().empty())
       set_error(&error, VXT_IO_ERROR, offset, "%s at byte %llu", source->io_error().c_str(),
@@ -150,7 +202,7 @@ bool vxt_reader::prepare_next() {
 bool vxt_reader::prepare_event(const uint8_t *record) {
   const auto at = static_cast<unsigned long long>(offset);
   size_t available = 0;
-  record = source->fetch(offset, VXT_EVENT_RECORD_HEADER_SIZE, &available);
+  record = bytes_at(offset, VXT_EVENT_RECORD_HEADER_SIZE, &available);
   if (available < VXT_EVENT_RECORD_HEADER_SIZE)
     return damaged("truncated data record at byte %llu: header needs %u bytes, %zu left", at,
                    VXT_EVENT_RECORD_HEADER_SIZE, available);
@@ -159,7 +211,7 @@ bool vxt_reader::prepare_event(const uint8_t *record) {
     return damaged("data record at byte %llu announces %u payload bytes, more than the limit of %u",
                    at, payload_size, VXT_MAX_PAYLOAD_SIZE);
   const size_t record_size = VXT_EVENT_RECORD_HEADER_SIZE + size_t{payload_size};
-  record = source->fetch(offset, record_size, &available);
+  record = bytes_at(offset, record_size, &available);
   if (available < record_size)
     return damaged("truncated data record at byte %llu: %u payload bytes announced, %zu left", at,
                    payload_size, available - VXT_EVENT_RECORD_HEADER_SIZE);
@@ -177,7 +229,7 @@ bool vxt_reader::prepare_definition() {
   constexpr size_t kNameStart = 5;
   constexpr size_t kLongest = kNameStart + VXT_MAX_NAME_LENGTH + 1;
   size_t available = 0;
-  const uint8_t *record = source->fetch(offset, kLongest, &available);
+  const uint8_t *record = bytes_at(offset, kLongest, &available);
   if (available < kNameStart)
     return damaged("truncated definition at byte %llu: %zu of its 5 leading bytes present", at,
                    available);
@@ -257,17 +309,17 @@ bool reader_read_definition(void *user_data, vx_event_definition *out) {
   }
   out->id = record.id;
   out->name = name;
-  ++reader->definitions;
+  if (record.replayed)
+    ++reader->replayed;
+  else
+    ++reader->definitions;
   reader->offset += record.record_size;
   reader->pending = PendingRecord{};
   return true;
 }
 
 void reader_close(void *user_data) {
-  vxt_reader *reader = as_reader(user_data);
-  reader->pending = PendingRecord{};
-  if (reader->source != nullptr) reader->source->release();
-  reader->source.reset();
+  as_reader(user_data)->drop_source();
 }
 
 vxt_reader *open_over(std::unique_ptr<ByteSource> source, int owned_fd, vxt_error *error) {
@@ -328,6 +380,57 @@ vxt_reader *vxt_reader_open_path(const char *path, vxt_error *error) {
 void vxt_reader_fill(vxt_reader *reader, vx_buffer_reader *out) {
   *out = vx_buffer_reader{reader, reader_has_more, reader_read_definition, reader_read_event,
                           reader_close};
+}
+
+bool vxt_reader_skip_record(vxt_reader *reader, vxt_record_info *out) {
+  reader->retired_name.reset();
+  if (!reader->prepare_next()) return false;
+  const PendingRecord &record = reader->pending;
+  const bool definition = record.kind == PendingRecord::definition;
+  *out = vxt_record_info{};
+  out->tag = static_cast<uint8_t>(definition ? VXT_TAG_DEFINITION : VXT_TAG_EVENT);
+  out->id = record.id;
+  out->offset = reader->offset;
+  out->size = record.record_size;
+  // The name is NUL-terminated where it stands, in the file's bytes or in the
+  // copy of a replayed definition.
+  out->name = definition ? reinterpret_cast<const char *>(record.payload) : nullptr;
+  if (definition && record.replayed)
+    ++reader->replayed;
+  else if (definition)
+    ++reader->definitions;
+  reader->offset += record.record_size;
+  reader->pending = PendingRecord{};
+  return true;
+}
+
+vxt_reader *vxt_reader_open_range(int fd, uint64_t begin, uint64_t end,
+                                  const vxt_definition *definitions, size_t definition_count,
+                                  vxt_error *error) {
+  if (begin < VXT_HEADER_SIZE || end < begin || (definition_count != 0 && definitions == nullptr)) {
+    set_error(error, VXT_INVALID_ARGUMENT, begin, "invalid range %llu..%llu",
+              static_cast<unsigned long long>(begin), static_cast<unsigned long long>(end));
+    return nullptr;
+  }
+  std::unique_ptr<ByteSource> source = vxtrace::make_mapped_range_source(fd, begin, end);
+  if (source == nullptr) {
+    set_error(error, VXT_IO_ERROR, begin, "cannot map the file: %s", std::strerror(errno));
+    return nullptr;
+  }
+  std::unique_ptr<vxt_reader> reader(new (std::nothrow) vxt_reader);
+  if (reader == nullptr) {
+    set_error(error, VXT_IO_ERROR, 0, "out of memory");
+    return nullptr;
+  }
+  reader->source = std::move(source);
+  reader->input_size = end;
+  reader->offset = begin;
+  reader->replay.reserve(definition_count);
+  for (size_t i = 0; i < definition_count; ++i)
+    if (definitions[i].name != nullptr && definitions[i].name[0] != '\0')
+      reader->replay.emplace_back(definitions[i].id, definitions[i].name);
+  clear_error(error);
+  return reader.release();
 }
 
 const vxt_error *vxt_reader_error(const vxt_reader *reader) {

@@ -36,6 +36,9 @@ class TraceSession {
 
   vx_buffer_iterator *iterator() const { return static_cast<vx_buffer_iterator *>(ops_.iterator); }
   const vxt_reader *reader() const { return reader_; }
+  // For walking the records without the iterator (vxt_reader_skip_record),
+  // which must then not be advanced.
+  vxt_reader *reader() { return reader_; }
 
  private:
   const PluginApi &api_;

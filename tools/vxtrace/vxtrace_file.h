@@ -92,6 +92,42 @@ bool vxt_reader_last_event(const vxt_reader *reader, vxt_event_info *out);
 
 void vxt_reader_close(vxt_reader *reader);
 
+/* ---- Reading in parts ---- */
+
+/* One record as vxt_reader_skip_record reports it. */
+typedef struct vxt_record_info {
+  uint8_t tag;      /* VXT_TAG_DEFINITION or VXT_TAG_EVENT */
+  uint32_t id;
+  uint64_t offset;  /* of the record's tag byte */
+  uint64_t size;    /* of the whole record, 0 for a definition given to
+                       vxt_reader_open_range */
+  const char *name; /* a definition's name, valid until the next call on the
+                       reader; null for a data record */
+} vxt_record_info;
+
+/* Consumes the next record without handing it to an iterator: for finding
+ * record boundaries and the definitions before them. False at the end of the
+ * input or at damage (vxt_reader_error tells which). Do not mix it with an
+ * iterator's advance over the same reader. */
+bool vxt_reader_skip_record(vxt_reader *reader, vxt_record_info *out);
+
+/* A definition in force at some point of a trace. */
+typedef struct vxt_definition {
+  uint32_t id;
+  const char *name;
+} vxt_definition;
+
+/* Opens the records in [begin, end) of the trace file open at fd, which stays
+ * the caller's; begin and end must be record boundaries (such as the offsets
+ * that vxt_reader_skip_record reports, or the file size). The reader first
+ * delivers the given definitions (copied here) as if they stood just before
+ * begin, then the range's records; the input looks as if it ended at end.
+ * Offsets, the size and damage messages are those of the whole file. Null on
+ * failure, with error filled. */
+vxt_reader *vxt_reader_open_range(int fd, uint64_t begin, uint64_t end,
+                                  const vxt_definition *definitions, size_t definition_count,
+                                  vxt_error *error);
+
 /* ---- Writing ---- */
 
 typedef struct vxt_writer vxt_writer;
