@@ -1,7 +1,6 @@
 // Writes dump lines into a TextBuffer: the event's timestamp, id and name,
 // and its payload as the plug-in renders it through a FastPrinter, or null
-// with the reason and the raw bytes. The text is the same as
-// json_line_writer's; this one is built for speed.
+// with the reason and the raw bytes.
 #pragma once
 
 #include <string>

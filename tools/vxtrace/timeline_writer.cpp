@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "json_printer.h"
 #include "json_text.h"
 #include "timeline_json.h"
 
@@ -24,8 +23,7 @@ void append_quoted(std::string *out, std::string_view text) {
 
 }  // namespace
 
-TimelineWriter::TimelineWriter(OutputSink *sink)
-    : sink_(sink), printer_(make_json_printer(&payload_)), processes_(kReceiverPid) {
+TimelineWriter::TimelineWriter(OutputSink *sink) : sink_(sink), processes_(kReceiverPid) {
   out_.append("{\"traceEvents\": [\n");
 }
 
@@ -49,8 +47,8 @@ uint32_t TimelineWriter::pid_of_session(uint32_t session_id) {
 
 // The push of a packet carries its session inside the packet.
 uint32_t TimelineWriter::pid_of_payload() {
-  auto session = find_member(payload_, "session_id");
-  if (!session) session = find_member(payload_, "packet.session_id");
+  auto session = find_member(payload_.view(), "session_id");
+  if (!session) session = find_member(payload_.view(), "packet.session_id");
   const std::optional<uint32_t> id = session ? parse_uint32(*session) : std::nullopt;
   return id ? pid_of_session(*id) : kReceiverPid;
 }
@@ -108,7 +106,7 @@ void TimelineWriter::add(const EventView &event, const DecodedRecord &record) {
     add_undecoded(event, record.problem());
   } else {
     payload_.clear();
-    record.print(printer_);
+    record.print(printer_.printer());
     add_decoded(event, placement_of(event));
   }
   hand_over_if_large();
@@ -130,7 +128,7 @@ void TimelineWriter::add_decoded(const EventView &event, const EventPlacement &p
   out_.append(", \"cat\": ");
   append_quoted(&out_, stage_name(placement.stage));
   out_.append(", \"args\": ");
-  out_.append(payload_);
+  out_.append(payload_.view());
   out_.push_back('}');
   add_counters(event, placement, track);
 }
@@ -140,7 +138,7 @@ void TimelineWriter::add_decoded(const EventView &event, const EventPlacement &p
 void TimelineWriter::add_counters(const EventView &event, const EventPlacement &placement,
                                   const Track &track) {
   for (const CounterRule &rule : placement.counters) {
-    const std::optional<std::string_view> value = find_member(payload_, rule.field);
+    const std::optional<std::string_view> value = find_member(payload_.view(), rule.field);
     if (!value || !is_json_number(*value)) continue;
     open_event("C", track, event.timestamp);
     out_.append("\"name\": ");

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "decoded_record.h"
+#include "fast_printer.h"
 #include "output_sink.h"
 #include "timeline_stages.h"
 
@@ -61,9 +62,9 @@ class TimelineWriter {
   void hand_over_if_large();
 
   OutputSink *sink_;
-  std::string out_;      // written events not yet handed to the sink
-  std::string payload_;  // the current record as the plug-in renders it
-  vx_printer printer_;
+  std::string out_;           // written events not yet handed to the sink
+  TextBuffer payload_{4096};  // the current record as the plug-in renders it
+  FastPrinter printer_{&payload_};
   bool first_event_ = true;
   uint64_t records_ = 0;
   // A process of the document: the receiver's, or a session's.
