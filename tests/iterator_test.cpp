@@ -173,6 +173,15 @@ TEST_F(IteratorTest, LargestBindableIdIsBound) {
   EXPECT_TRUE(log.records.empty());
 }
 
+TEST_F(IteratorTest, DefinitionWithoutNameBindsNothing) {
+  reader.define(2, nullptr).data(2, 5);
+  create();
+  ASSERT_TRUE(advance());
+  EXPECT_EQ(ops.current_name(ops.iterator), nullptr);
+  ASSERT_EQ(log.records.size(), 1u);
+  EXPECT_EQ(log.records[0].line, 129);
+}
+
 TEST_F(IteratorTest, LateRegistrationDoesNotRebindKnownIds) {
   reader.define(1, kFlush).data(1, 1);
   create();

@@ -71,6 +71,8 @@ void make_current(vx_buffer_iterator *iterator, const vx_event_data &data) {
 // that name now. Both table slots are obtained before anything is stored, so a
 // failed growth leaves the earlier binding of the id intact.
 void bind_definition(vx_buffer_iterator *iterator, const vx_event_definition &definition) {
+  // A reader that reports a definition without a name has nothing to bind.
+  if (definition.name == nullptr) return;
   if (definition.id > kLargestBindableId) {
     vx_do_log(iterator->logger, VX_LOG_ERROR, kModule, kSourceFile, "buffer_advance", __LINE__,
               "event id %u for the '%s' event is too large to bind", definition.id,
