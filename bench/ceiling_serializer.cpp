@@ -92,10 +92,7 @@ bool write_blob(const uint8_t **position, const uint8_t *end, char **out) {
   *out = at;         \
   return true;       \
   }
-#include "vexlo/payloads/audio.def"
-#include "vexlo/payloads/media.def"
-#include "vexlo/payloads/session.def"
-#include "vexlo/payloads/video.def"
+#include "vexlo/payloads/all.def"
 #undef VX_PAYLOAD
 #undef VX_NESTED
 #undef VX_FIELD

@@ -34,10 +34,7 @@ void print_byte_blob(const void *blob, const vx_printer *printer);
 #define VX_BLOB(key)
 #define VX_END(T)
 
-#include "vexlo/payloads/audio.def"
-#include "vexlo/payloads/media.def"
-#include "vexlo/payloads/session.def"
-#include "vexlo/payloads/video.def"
+#include "vexlo/payloads/all.def"
 
 #undef VX_PAYLOAD
 #undef VX_NESTED

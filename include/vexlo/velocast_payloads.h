@@ -35,10 +35,7 @@ typedef struct byte_blob {
 #define VX_BLOB(key) byte_blob key;
 #define VX_END(T) } T;
 
-#include "vexlo/payloads/session.def"
-#include "vexlo/payloads/audio.def"
-#include "vexlo/payloads/video.def"
-#include "vexlo/payloads/media.def"
+#include "vexlo/payloads/all.def"
 
 #undef VX_PAYLOAD
 #undef VX_NESTED

@@ -35,10 +35,7 @@ std::vector<PayloadType> build_payload_types() {
   }               \
   }               \
   ,
-#include "vexlo/payloads/audio.def"
-#include "vexlo/payloads/media.def"
-#include "vexlo/payloads/session.def"
-#include "vexlo/payloads/video.def"
+#include "vexlo/payloads/all.def"
 #undef VX_PAYLOAD
 #undef VX_NESTED
 #undef VX_FIELD

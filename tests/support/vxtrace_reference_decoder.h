@@ -67,10 +67,7 @@ using OrderedJson = nlohmann::ordered_json;
 #define VX_END(T) \
   return object;  \
   }
-#include "vexlo/payloads/audio.def"
-#include "vexlo/payloads/media.def"
-#include "vexlo/payloads/session.def"
-#include "vexlo/payloads/video.def"
+#include "vexlo/payloads/all.def"
 #undef VX_PAYLOAD
 #undef VX_NESTED
 #undef VX_FIELD

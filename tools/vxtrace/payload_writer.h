@@ -51,10 +51,7 @@ class PayloadBuffer {
 #define VX_RECORD(T, key) fill(model, record.key);
 #define VX_BLOB(key) record.key = model.blob();
 #define VX_END(T) }
-#include "vexlo/payloads/audio.def"
-#include "vexlo/payloads/media.def"
-#include "vexlo/payloads/session.def"
-#include "vexlo/payloads/video.def"
+#include "vexlo/payloads/all.def"
 #undef VX_PAYLOAD
 #undef VX_FIELD
 #undef VX_RECORD
@@ -66,10 +63,7 @@ class PayloadBuffer {
 #define VX_BLOB(key)        \
   out.put(record.key.size); \
   out.put_bytes(record.key.data, record.key.size);
-#include "vexlo/payloads/audio.def"
-#include "vexlo/payloads/media.def"
-#include "vexlo/payloads/session.def"
-#include "vexlo/payloads/video.def"
+#include "vexlo/payloads/all.def"
 #undef VX_PAYLOAD
 #undef VX_NESTED
 #undef VX_FIELD
