@@ -19,13 +19,6 @@ namespace {
 // Lines are gathered into blocks of about this size before they are written.
 constexpr size_t kWriteBlockSize = size_t{1} << 20;
 
-int open_output(const std::string &path) {
-  if (path.empty() || path == "-") return STDOUT_FILENO;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) report(path + ": cannot create: " + std::strerror(errno));
-  return fd;
-}
-
 // Writes the selected events one after another on this thread; returns false
 // when the output failed.
 bool dump_events(const DumpOptions &options, const OpenedInput &opened, OutputSink *sink) {
@@ -59,7 +52,7 @@ int run_dump(const DumpOptions &options) {
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
-  const int fd = open_output(options.output);
+  const int fd = open_output_file(options.output);
   if (fd < 0) return kExitUsage;
   bool written = false;
   // Damage is reported when the input was read to its end; --limit may stop

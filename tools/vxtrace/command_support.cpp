@@ -1,7 +1,6 @@
 #include "command_support.h"
 
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,14 +42,6 @@ void open_input(const InputOptions &options, OpenedInput *opened) {
     opened->session.reset();
     opened->exit_status = kExitUsage;
   }
-}
-
-bool event_selected(const std::vector<std::string> &globs, const char *name) {
-  if (globs.empty()) return true;
-  if (name == nullptr) return false;
-  for (const std::string &glob : globs)
-    if (fnmatch(glob.c_str(), name, 0) == 0) return true;
-  return false;
 }
 
 int open_output_file(const std::string &path) {

@@ -26,9 +26,6 @@ struct OpenedInput {
 
 void open_input(const InputOptions &options, OpenedInput *opened);
 
-// True when name matches one of the --event globs, or when there are none.
-bool event_selected(const std::vector<std::string> &globs, const char *name);
-
 // Creates the output file; standard output for "" and "-". -1, reported,
 // when it cannot be created.
 int open_output_file(const std::string &path);

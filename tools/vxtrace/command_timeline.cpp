@@ -7,6 +7,7 @@
 
 #include "command_support.h"
 #include "decoded_record.h"
+#include "event_filter.h"
 #include "output_sink.h"
 #include "progress.h"
 #include "timeline_writer.h"
@@ -26,12 +27,13 @@ bool write_timeline(const TimelineOptions &options, const OpenedInput &opened, O
   TraceSession *session = opened.session.get();
   RecordAllocator allocator;
   TimelineWriter writer(sink);
+  EventFilter filter(options.event_globs);
   Progress progress(options.in.progress, vxt_reader_size(session->reader()));
   uint64_t events = 0;
   EventView event;
   while (!sink->failed() && session->next(&event)) {
     progress.update(vxt_reader_offset(session->reader()), ++events);
-    if (!event_selected(options.event_globs, event.name)) continue;
+    if (!filter.selected(event)) continue;
     const DecodedRecord record(event, session->iterator(), &allocator);
     writer.add(event, record);
   }
