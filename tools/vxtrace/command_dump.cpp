@@ -72,10 +72,7 @@ int run_dump(const DumpOptions &options) {
     }
     if (!written) report("cannot write the output: " + sink.error());
   }
-  if (fd != STDOUT_FILENO && close(fd) != 0 && written) {
-    report(options.output + ": " + std::strerror(errno));
-    written = false;
-  }
+  written = close_output_file(fd, options.output, written);
   if (input_failed) return kExitUsage;
   const int status = check_input ? input_exit_status(opened) : kExitSuccess;
   return status != kExitSuccess ? status : written ? kExitSuccess : kExitUsage;

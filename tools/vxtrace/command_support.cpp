@@ -51,6 +51,12 @@ int open_output_file(const std::string &path) {
   return fd;
 }
 
+bool close_output_file(int fd, const std::string &path, bool written) {
+  if (fd == STDOUT_FILENO || close(fd) == 0 || !written) return written;
+  report(path + ": " + std::strerror(errno));
+  return false;
+}
+
 int input_exit_status(const OpenedInput &opened) {
   const vxt_error &error = *vxt_reader_error(opened.session->reader());
   if (error.status == VXT_OK) return kExitSuccess;

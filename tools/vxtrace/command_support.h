@@ -30,6 +30,10 @@ void open_input(const InputOptions &options, OpenedInput *opened);
 // when it cannot be created.
 int open_output_file(const std::string &path);
 
+// Closes what open_output_file opened. A failed close loses written data, so
+// it is reported and turns a successful write into a failed one.
+bool close_output_file(int fd, const std::string &path, bool written);
+
 // After the event loop: reports damage or a read failure of the input and
 // returns the exit status for it.
 int input_exit_status(const OpenedInput &opened);

@@ -56,10 +56,7 @@ int run_timeline(const TimelineOptions &options) {
     written = write_timeline(options, opened, &sink);
     if (!written) report("cannot write the output: " + sink.error());
   }
-  if (fd != STDOUT_FILENO && close(fd) != 0 && written) {
-    report(options.output + ": " + std::strerror(errno));
-    written = false;
-  }
+  written = close_output_file(fd, options.output, written);
   const int status = input_exit_status(opened);
   return status != kExitSuccess ? status : written ? kExitSuccess : kExitUsage;
 }
