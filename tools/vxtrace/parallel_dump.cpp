@@ -423,7 +423,7 @@ ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
       break;
     }
     const bool go_on = writer.write(oldest);
-    progress.update(oldest.end, events += oldest.events);
+    progress.update_step(oldest.end, events += oldest.events);
     spare_texts.push_back(std::move(oldest.text));
     in_flight.pop_front();
     if (!go_on) break;

@@ -20,6 +20,12 @@ class Progress {
     if (enabled_ && (++calls_ & 0x3FF) == 0) redraw(done, events);
   }
 
+  // For callers that report large steps (a finished part of the file) rather
+  // than single events: every call may redraw.
+  void update_step(uint64_t done, uint64_t events) {
+    if (enabled_) redraw(done, events);
+  }
+
   // Clears the line.
   void finish();
 
