@@ -25,11 +25,11 @@ class VxtraceCliTest : public testing::Test {
     return run_vxtrace(args, directory_.path(), stdin_path);
   }
 
-  std::string generate(const std::string &name, uint64_t events, uint64_t seed,
+  std::string generate(const std::string &name, uint64_t events, uint64_t start,
                        const std::string &mix = "realistic") {
     const std::string path = directory_.file(name);
     const ProcessResult result = run({"generate", "-o", path, "--events", std::to_string(events),
-                                      "--seed", std::to_string(seed), "--mix", mix});
+                                      "--seed", std::to_string(start), "--mix", mix});
     EXPECT_EQ(result.exit_status, 0) << result.err;
     return path;
   }
@@ -139,10 +139,10 @@ json stats_json(VxtraceCliTest *, const ProcessResult &result) {
 }
 
 TEST_F(VxtraceCliTest, TenThousandEventsHoldEveryKindAndDecode) {
-  for (uint64_t seed : {1, 2, 99}) {
-    const std::string path = generate("long.vxt", 10000, seed);
+  for (uint64_t start : {1, 2, 99}) {
+    const std::string path = generate("long.vxt", 10000, start);
     const json stats = stats_json(this, run({"stats", "--json", path}));
-    EXPECT_EQ(stats["events"].size(), 111u) << "seed " << seed;
+    EXPECT_EQ(stats["events"].size(), 111u) << "start " << start;
     EXPECT_EQ(stats["total"]["events"], 10000);
     EXPECT_EQ(stats["total"]["definitions"], 111);
     EXPECT_EQ(stats["total"]["unknown_ids"], 0);

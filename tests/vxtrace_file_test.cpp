@@ -19,9 +19,9 @@
 namespace vxtrace_test {
 namespace {
 
-std::string payload_of(size_t size, uint8_t seed) {
+std::string payload_of(size_t size, uint8_t start) {
   std::string payload(size, '\0');
-  for (size_t i = 0; i < size; ++i) payload[i] = static_cast<char>(seed + i * 7);
+  for (size_t i = 0; i < size; ++i) payload[i] = static_cast<char>(start + i * 7);
   return payload;
 }
 

@@ -34,10 +34,10 @@ class VxtraceJobsTest : public testing::Test {
     return run_vxtrace(args, directory_.path());
   }
 
-  std::string generate(uint64_t events, uint64_t seed, const std::string &mix = "realistic") {
-    const std::string path = directory_.file("trace" + std::to_string(seed) + ".vxt");
+  std::string generate(uint64_t events, uint64_t start, const std::string &mix = "realistic") {
+    const std::string path = directory_.file("trace" + std::to_string(start) + ".vxt");
     const ProcessResult result = run({"generate", "-o", path, "--events", std::to_string(events),
-                                      "--seed", std::to_string(seed), "--mix", mix});
+                                      "--seed", std::to_string(start), "--mix", mix});
     EXPECT_EQ(result.exit_status, 0) << result.err;
     return path;
   }
