@@ -74,7 +74,6 @@ bool write_blob(const uint8_t **position, const uint8_t *end, char **out) {
     char *at = put(*out, "{");                                                                \
     bool first = true;
 #define VX_PAYLOAD(T) VX_WRITER_OPEN(T)
-#define VX_NESTED(T) VX_WRITER_OPEN(T)
 #define VX_MEMBER_KEY(key)        \
   if (!first) at = put(at, ", "); \
   first = false;                  \
@@ -93,12 +92,6 @@ bool write_blob(const uint8_t **position, const uint8_t *end, char **out) {
   return true;       \
   }
 #include "vexlo/payloads/all.def"
-#undef VX_PAYLOAD
-#undef VX_NESTED
-#undef VX_FIELD
-#undef VX_RECORD
-#undef VX_BLOB
-#undef VX_END
 #undef VX_MEMBER_KEY
 #undef VX_WRITER_OPEN
 
@@ -110,7 +103,6 @@ struct CatalogueEntry {
 constexpr CatalogueEntry kCatalogue[] = {
 #define VX_EVENT(short_name, payload_type) {"/velocast/" #short_name, &write_##payload_type},
 #include "events/catalogue.def"
-#undef VX_EVENT
 };
 
 }  // namespace

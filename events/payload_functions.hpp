@@ -29,17 +29,6 @@ void print_byte_blob(const void *blob, const vx_printer *printer);
   void *decode_##T(vx_buffer_iterator *iterator, const vx_allocator *allocator); \
   void release_##T(void *record, const vx_allocator *allocator);
 #define VX_NESTED(T) VX_DECLARE_RECORD_OPERATIONS(T)
-#define VX_FIELD(type, key)
-#define VX_RECORD(T, key)
-#define VX_BLOB(key)
-#define VX_END(T)
 
 #include "vexlo/payloads/all.def"
-
-#undef VX_PAYLOAD
-#undef VX_NESTED
-#undef VX_FIELD
-#undef VX_RECORD
-#undef VX_BLOB
-#undef VX_END
 #undef VX_DECLARE_RECORD_OPERATIONS

@@ -15,12 +15,10 @@ namespace {
   constexpr vx_event_descriptor short_name##_event{"/velocast/" #short_name, decode_##T, \
                                                    release_##T, print_##T};
 #include "events/catalogue.def"
-#undef VX_EVENT
 
 constexpr const vx_event_descriptor *registration_order[] = {
 #define VX_EVENT(short_name, T) &short_name##_event,
 #include "events/catalogue.def"
-#undef VX_EVENT
 };
 
 constexpr size_t catalogue_size = sizeof registration_order / sizeof registration_order[0];

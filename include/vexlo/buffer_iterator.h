@@ -54,7 +54,17 @@ typedef struct vx_iterator_ops {
 } vx_iterator_ops;
 
 /* Creates an iterator over reader and fills all eight slots of ops. When the
- * iterator cannot be allocated, ops->iterator is left null. */
+ * iterator cannot be allocated, ops->iterator is left null and the reader's
+ * close callback is not called: the reader is still the caller's to close.
+ *
+ * Definitions bind ids up to 1048575; a definition with a larger id is logged
+ * and not bound, so the id's data records count as unknown.
+ *
+ * The iterator logs at VX_LOG_ERROR with module "buffer_iterator" and file
+ * "lib/buffer/iterator.cpp", at fixed line numbers that consumers may filter
+ * on: 129 data record with an unknown id; 141 an id bound again to another
+ * name; 77 an id too large to bind; 93 out of memory binding an id; 70 a name
+ * registered twice; 210 out of memory registering a descriptor. */
 VX_API void vx_buffer_iterator_create(const vx_buffer_reader *reader, vx_iterator_ops *ops);
 
 /* The current event's payload address and size (null and 0 without a current

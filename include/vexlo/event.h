@@ -13,7 +13,9 @@ extern "C" {
 
 typedef struct vx_buffer_iterator vx_buffer_iterator;
 
-/* Every decoded record is obtained through alloc and given back through free. */
+/* Every decoded record is obtained through alloc and given back through free.
+ * alloc must return memory aligned as malloc's is (or null): decoders store
+ * typed fields, 64-bit integers and pointers among them, straight into it. */
 typedef struct vx_allocator {
   void *user_data;
   void *(*alloc)(void *user_data, size_t size);

@@ -29,20 +29,12 @@ typedef struct byte_blob {
 #define VX_CTYPE_f32 float
 
 #define VX_PAYLOAD(T) typedef struct T {
-#define VX_NESTED(T) typedef struct T {
 #define VX_FIELD(type, key) VX_CTYPE_##type key;
 #define VX_RECORD(T, key) T key;
 #define VX_BLOB(key) byte_blob key;
 #define VX_END(T) } T;
 
 #include "vexlo/payloads/all.def"
-
-#undef VX_PAYLOAD
-#undef VX_NESTED
-#undef VX_FIELD
-#undef VX_RECORD
-#undef VX_BLOB
-#undef VX_END
 
 #ifdef __cplusplus
 }

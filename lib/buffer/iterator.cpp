@@ -14,6 +14,9 @@ constexpr const char kModule[] = "buffer_iterator";
 constexpr int kLineDuplicateRegistration = 70;
 constexpr int kLineUnknownId = 129;
 constexpr int kLineRedefinedId = 141;
+constexpr int kLineIdTooLargeToBind = 77;
+constexpr int kLineOutOfMemoryBinding = 93;
+constexpr int kLineOutOfMemoryRegistering = 210;
 
 constexpr size_t kInitialTableCapacity = 64;
 
@@ -21,7 +24,9 @@ constexpr size_t kInitialTableCapacity = 64;
 // would otherwise make both tables grow to tens of gigabytes.
 constexpr uint32_t kLargestBindableId = 1048575;
 
-vx_buffer_iterator *as_iterator(void *object) { return static_cast<vx_buffer_iterator *>(object); }
+vx_buffer_iterator *as_iterator(void *object) {
+  return static_cast<vx_buffer_iterator *>(object);
+}
 
 template <typename T>  // vx_id_map_read written out: a capacity check and a load, inlined
 T read_slot(const vx_id_map *table, uint32_t id) {
@@ -38,8 +43,8 @@ void write_slot(void *slot, T value) {
 }
 
 const vx_event_descriptor *find_descriptor(vx_buffer_iterator *iterator, const char *name) {
-  void *value = vx_radix_tree_find(iterator->event_index,
-                                   reinterpret_cast<const unsigned char *>(name), std::strlen(name));
+  void *value = vx_radix_tree_find(
+      iterator->event_index, reinterpret_cast<const unsigned char *>(name), std::strlen(name));
   if (value == vx_radix_tree_not_found) return nullptr;
   return static_cast<const vx_event_descriptor *>(value);
 }
@@ -74,9 +79,9 @@ void bind_definition(vx_buffer_iterator *iterator, const vx_event_definition &de
   // A reader that reports a definition without a name has nothing to bind.
   if (definition.name == nullptr) return;
   if (definition.id > kLargestBindableId) {
-    vx_do_log(iterator->logger, VX_LOG_ERROR, kModule, kSourceFile, "buffer_advance", __LINE__,
-              "event id %u for the '%s' event is too large to bind", definition.id,
-              definition.name);
+    vx_do_log(iterator->logger, VX_LOG_ERROR, kModule, kSourceFile, "buffer_advance",
+              kLineIdTooLargeToBind, "event id %u for the '%s' event is too large to bind",
+              definition.id, definition.name);
     return;
   }
   const char *previous_name = read_slot<const char *>(&iterator->names_by_id, definition.id);
@@ -90,16 +95,18 @@ void bind_definition(vx_buffer_iterator *iterator, const vx_event_definition &de
   void *event_slot =
       name_slot != nullptr ? vx_id_map_write(&iterator->events_by_id, definition.id) : nullptr;
   if (event_slot == nullptr) {
-    vx_do_log(iterator->logger, VX_LOG_ERROR, kModule, kSourceFile, "buffer_advance", __LINE__,
-              "out of memory binding event id %u for the '%s' event", definition.id,
-              definition.name);
+    vx_do_log(iterator->logger, VX_LOG_ERROR, kModule, kSourceFile, "buffer_advance",
+              kLineOutOfMemoryBinding, "out of memory binding event id %u for the '%s' event",
+              definition.id, definition.name);
     return;
   }
   write_slot(name_slot, definition.name);
   write_slot(event_slot, find_descriptor(iterator, definition.name));
 }
 
-const char *buffer_kind_name(void *) { return "buffer"; }
+const char *buffer_kind_name(void *) {
+  return "buffer";
+}
 
 const vx_event_descriptor *buffer_find_event(void *object, const char *name) {
   if (object == nullptr || name == nullptr) return nullptr;
@@ -158,7 +165,8 @@ void buffer_destroy(void *object) {
 }
 
 vx_buffer_iterator *new_iterator(const vx_buffer_reader &reader) {
-  auto *iterator = static_cast<vx_buffer_iterator *>(vx::heap_calloc(1, sizeof(vx_buffer_iterator)));
+  auto *iterator =
+      static_cast<vx_buffer_iterator *>(vx::heap_calloc(1, sizeof(vx_buffer_iterator)));
   if (iterator == nullptr) return nullptr;
   iterator->reader = reader;
   iterator->logger = vx_get_logger();
@@ -207,15 +215,15 @@ VX_API void vx_buffer_iterator_register_event(vx_buffer_iterator *iterator,
     // There is no result to carry the failure; the log is the only way a
     // consumer learns why the event will have no descriptor.
     vx_do_log(iterator->logger, VX_LOG_ERROR, kModule, kSourceFile,
-              "vx_buffer_iterator_register_event", __LINE__,
+              "vx_buffer_iterator_register_event", kLineOutOfMemoryRegistering,
               "out of memory registering event '%s'", name);
     return;
   }
   if (added == 0 && previous != nullptr) {
     vx_do_log(iterator->logger, VX_LOG_ERROR, kModule, kSourceFile,
               "vx_buffer_iterator_register_event", kLineDuplicateRegistration,
-              "attempting to register event '%s' with data %p, previously registered with %p",
-              name, static_cast<const void *>(descriptor), previous);
+              "attempting to register event '%s' with data %p, previously registered with %p", name,
+              static_cast<const void *>(descriptor), previous);
   }
 }
 

@@ -1,7 +1,35 @@
-// The event name index: a compressed radix tree whose nodes are
-// single heap blocks of header, bytes, unaligned child pointers and an
-// optional value slot. All pointer reads and writes inside a node go through
-// memcpy because nothing in the layout is aligned after the header.
+// The event name index: a compressed radix tree.
+//
+// Every node is one heap block, laid out without padding:
+//
+//   +--------+-------------+-------------------------+---------+
+//   | header | size bytes  | child pointers          | [value] |
+//   | u32    | b0 b1 ... bn| one, or one per byte    | void *  |
+//   +--------+-------------+-------------------------+---------+
+//
+// The header holds the size (bytes) above three flags: key (a key ends here),
+// null (the key's value is null, so there is no value slot) and compressed.
+// A plain node's bytes are the first bytes of its edges, in unsigned order,
+// one child each; a compressed node's bytes are a run that leads to its only
+// child. "abc" and "abd" share one compressed node:
+//
+//   [c "ab"] -> [ "cd" ] -c-> [key, value A]
+//                        -d-> [key, value B]
+//
+// Nothing after the header is aligned, so every pointer read and write inside
+// a node goes through memcpy.
+//
+// An insert first walks from the head as far as the key matches, then meets
+// one of four cases, each a function below:
+//   at node    the key ends exactly at a node: mark it a key (insert_at_node);
+//   inside     the key ends within a compressed run: cut the run in two at
+//              that point, the second half the new key (insert_inside);
+//   split      the key leaves a compressed run at some byte: cut the run
+//              around that byte into a plain node with one edge, then extend
+//              from it (insert_split);
+//   extend     the key goes on below a node: grow a path of nodes for the
+//              rest of the key (extend).
+// A failed allocation leaves the tree valid and sets errno to ENOMEM.
 #include "lib/buffer/radix_tree.h"
 
 #include <cerrno>
@@ -125,43 +153,40 @@ vx_radix_node *allocate_empty_node() {
 }
 
 struct walk_result {
-  size_t consumed;      // i: key bytes consumed
-  vx_radix_node *node;  // h: the stop node
-  unsigned char *link;  // where the pointer to h lives
-  size_t split;         // j: position inside a compressed h
+  size_t consumed;      // key bytes matched
+  vx_radix_node *node;  // the node where the walk stopped
+  unsigned char *link;  // where the pointer to node lives
+  size_t split;         // bytes of node's compressed run matched
 };
 
+// Follows key from the head as far as it matches the tree.
 walk_result walk(vx_radix_tree *tree, const unsigned char *key, size_t length) {
   walk_result result{0, tree->head, reinterpret_cast<unsigned char *>(&tree->head), 0};
-  size_t &i = result.consumed;
-  size_t &j = result.split;
-  vx_radix_node *h = tree->head;
   while (true) {
-    uint32_t header = header_of(h);
-    size_t size = size_of(header);
-    if (size == 0 || i >= length) break;
-    const unsigned char *bytes = raw(h) + kHeaderBytes;
+    const uint32_t header = header_of(result.node);
+    const size_t size = size_of(header);
+    if (size == 0 || result.consumed >= length) break;
+    const unsigned char *bytes = raw(result.node) + kHeaderBytes;
     size_t child_index;
     if (is_compressed(header)) {
-      while (j < size && i < length && bytes[j] == key[i]) {
-        ++i;
-        ++j;
+      while (result.split < size && result.consumed < length &&
+             bytes[result.split] == key[result.consumed]) {
+        ++result.consumed;
+        ++result.split;
       }
-      if (j != size) break;
+      if (result.split != size) break;
       child_index = 0;
     } else {
       size_t edge = 0;
-      while (edge < size && bytes[edge] != key[i]) ++edge;
+      while (edge < size && bytes[edge] != key[result.consumed]) ++edge;
       if (edge == size) break;
-      ++i;
+      ++result.consumed;
       child_index = edge;
     }
-    result.link = raw(h) + child_offset(header, child_index);
-    h = load_pointer(result.link);
-    result.node = h;
-    j = 0;
+    result.link = raw(result.node) + child_offset(header, child_index);
+    result.node = load_pointer(result.link);
+    result.split = 0;
   }
-  result.node = h;
   return result;
 }
 
@@ -178,83 +203,119 @@ int fail_extension(vx_radix_tree *tree, vx_radix_node *h) {
   return 0;
 }
 
-// Adds key[i..length) below h, whose pointer lives at link.
-int extend(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t i, vx_radix_node *h,
-           unsigned char *link, void *value) {
-  while (i < length) {
-    uint32_t header = header_of(h);
-    size_t size = size_of(header);
-    bool value_slot = has_value(header);
-    vx_radix_node *child = allocate_empty_node();
-    if (child == nullptr) return fail_extension(tree, h);
-    if (size == 0 && length - i > 1) {
-      // Turn the childless h into a compressed node holding the next run.
-      size_t n = length - i < kMaxSize ? length - i : kMaxSize;
-      void *saved_value = value_of(h);
-      void *grown = vx::heap_realloc(h, layout_length(n, true, value_slot));
-      if (grown == nullptr) {
-        vx::heap_free(child);
-        return fail_extension(tree, h);
-      }
-      h = static_cast<vx_radix_node *>(grown);
-      set_header(h, make_header(n, true) | (header & (kIsKey | kIsNull)));
-      std::memcpy(raw(h) + kHeaderBytes, key + i, n);
-      set_child(h, 0, child);
-      if (value_slot) set_key_value(h, saved_value);
-      store_pointer(link, h);
-      link = child_slot(h, 0);
-      i += n;
-    } else {
-      // Add one edge for key[i] at its place in unsigned byte order.
-      unsigned char edge = key[i];
-      size_t position = 0;
-      while (position < size && raw(h)[kHeaderBytes + position] <= edge) ++position;
-      void *grown = vx::heap_realloc(h, layout_length(size + 1, false, value_slot));
-      if (grown == nullptr) {
-        vx::heap_free(child);
-        return fail_extension(tree, h);
-      }
-      h = static_cast<vx_radix_node *>(grown);
-      unsigned char *base = raw(h);
-      // Move from the highest region down so that no source is overwritten
-      // before it is moved: value slot and the pointers from position on
-      // move by 1 + one pointer, the earlier pointers and the edge bytes from
-      // position on move by 1.
-      size_t old_pointers = kHeaderBytes + size;
-      size_t old_value = old_pointers + kPointerBytes * size;
-      if (value_slot)
-        std::memmove(base + old_value + 1 + kPointerBytes, base + old_value, kPointerBytes);
-      std::memmove(base + old_pointers + kPointerBytes * position + 1 + kPointerBytes,
-                   base + old_pointers + kPointerBytes * position,
-                   kPointerBytes * (size - position));
-      std::memmove(base + old_pointers + 1, base + old_pointers, kPointerBytes * position);
-      std::memmove(base + kHeaderBytes + position + 1, base + kHeaderBytes + position,
-                   size - position);
-      set_header(h, make_header(size + 1, false) | (header & (kIsKey | kIsNull)));
-      base[kHeaderBytes + position] = edge;
-      set_child(h, position, child);
-      store_pointer(link, h);
-      link = child_slot(h, position);
-      i += 1;
-    }
-    ++tree->node_count;
-    h = child;
-  }
+// Where an extension stands: the node reached so far and where the pointer
+// to it lives.
+struct extension_point {
+  vx_radix_node *node;
+  unsigned char *link;
+};
 
-  uint32_t header = header_of(h);
-  bool was_key = is_key(header);
-  if (value != nullptr && !has_value(header)) {
-    void *grown = vx::heap_realloc(h, layout_length(size_of(header), is_compressed(header), true));
-    if (grown == nullptr) return fail_extension(tree, h);
-    h = static_cast<vx_radix_node *>(grown);
+// Turns the childless node at point into a compressed node holding the next
+// run of the key (up to kMaxSize bytes) that leads to child. False, with
+// nothing changed, when the node cannot grow.
+bool compress_run(extension_point *point, const unsigned char *run, size_t n,
+                  vx_radix_node *child) {
+  const uint32_t header = header_of(point->node);
+  const bool value_slot = has_value(header);
+  void *saved_value = value_of(point->node);
+  void *grown = vx::heap_realloc(point->node, layout_length(n, true, value_slot));
+  if (grown == nullptr) return false;
+  vx_radix_node *node = static_cast<vx_radix_node *>(grown);
+  set_header(node, make_header(n, true) | (header & (kIsKey | kIsNull)));
+  std::memcpy(raw(node) + kHeaderBytes, run, n);
+  set_child(node, 0, child);
+  if (value_slot) set_key_value(node, saved_value);
+  store_pointer(point->link, node);
+  point->link = child_slot(node, 0);
+  return true;
+}
+
+// Adds an edge for byte edge, leading to child, to the plain node at point,
+// at its place in unsigned byte order. False, with nothing changed, when the
+// node cannot grow.
+bool add_edge(extension_point *point, unsigned char edge, vx_radix_node *child) {
+  const uint32_t header = header_of(point->node);
+  const size_t size = size_of(header);
+  const bool value_slot = has_value(header);
+  size_t position = 0;
+  while (position < size && raw(point->node)[kHeaderBytes + position] <= edge) ++position;
+  void *grown = vx::heap_realloc(point->node, layout_length(size + 1, false, value_slot));
+  if (grown == nullptr) return false;
+  vx_radix_node *node = static_cast<vx_radix_node *>(grown);
+  unsigned char *base = raw(node);
+  // Move from the highest region down so that no source is overwritten
+  // before it is moved: value slot and the pointers from position on move by
+  // 1 + one pointer, the earlier pointers and the edge bytes from position on
+  // move by 1.
+  const size_t old_pointers = kHeaderBytes + size;
+  const size_t old_value = old_pointers + kPointerBytes * size;
+  if (value_slot)
+    std::memmove(base + old_value + 1 + kPointerBytes, base + old_value, kPointerBytes);
+  std::memmove(base + old_pointers + kPointerBytes * position + 1 + kPointerBytes,
+               base + old_pointers + kPointerBytes * position, kPointerBytes * (size - position));
+  std::memmove(base + old_pointers + 1, base + old_pointers, kPointerBytes * position);
+  std::memmove(base + kHeaderBytes + position + 1, base + kHeaderBytes + position, size - position);
+  set_header(node, make_header(size + 1, false) | (header & (kIsKey | kIsNull)));
+  base[kHeaderBytes + position] = edge;
+  set_child(node, position, child);
+  store_pointer(point->link, node);
+  point->link = child_slot(node, position);
+  return true;
+}
+
+// The first job of an extension: a path of new nodes for key[consumed..
+// length) below point, one compressed run or one edge per step. False when a
+// node could not be had; point is then the last node reached.
+bool grow_path(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t consumed,
+               extension_point *point) {
+  while (consumed < length) {
+    vx_radix_node *child = allocate_empty_node();
+    if (child == nullptr) return false;
+    const size_t rest = length - consumed;
+    const bool childless = size_of(header_of(point->node)) == 0;
+    const size_t step = childless && rest > 1 ? (rest < kMaxSize ? rest : kMaxSize) : 1;
+    const bool grown = step > 1 ? compress_run(point, key + consumed, step, child)
+                                : add_edge(point, key[consumed], child);
+    if (!grown) {
+      vx::heap_free(child);
+      return false;
+    }
+    consumed += step;
+    ++tree->node_count;
+    point->node = child;
   }
-  set_key_value(h, value);
+  return true;
+}
+
+// The second job: the node at the end of the path becomes a key holding
+// value. False when its value slot could not be had.
+bool make_key(vx_radix_tree *tree, extension_point *point, void *value) {
+  const uint32_t header = header_of(point->node);
+  const bool was_key = is_key(header);
+  if (value != nullptr && !has_value(header)) {
+    void *grown =
+        vx::heap_realloc(point->node, layout_length(size_of(header), is_compressed(header), true));
+    if (grown == nullptr) return false;
+    point->node = static_cast<vx_radix_node *>(grown);
+  }
+  set_key_value(point->node, value);
   if (!was_key) ++tree->element_count;
-  store_pointer(link, h);
+  store_pointer(point->link, point->node);
+  return true;
+}
+
+// Case extend: adds key[consumed..length) below node, whose pointer lives at
+// link.
+int extend(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t consumed,
+           vx_radix_node *node, unsigned char *link, void *value) {
+  extension_point point{node, link};
+  if (!grow_path(tree, key, length, consumed, &point) || !make_key(tree, &point, value)) {
+    return fail_extension(tree, point.node);
+  }
   return 1;
 }
 
-// Case 1: the key ends at node h.
+// Case at node: the key ends at node h.
 int insert_at_node(vx_radix_tree *tree, vx_radix_node *h, unsigned char *link, void *value,
                    void **old) {
   uint32_t header = header_of(h);
@@ -278,7 +339,7 @@ int insert_at_node(vx_radix_tree *tree, vx_radix_node *h, unsigned char *link, v
   return 1;
 }
 
-// Case 2: the key leaves compressed node h at its byte j.
+// Case split: the key leaves compressed node h at its byte j.
 int insert_split(vx_radix_tree *tree, const unsigned char *key, size_t length, size_t i,
                  vx_radix_node *h, unsigned char *link, size_t j, void *value) {
   uint32_t header = header_of(h);
@@ -324,7 +385,7 @@ int insert_split(vx_radix_tree *tree, const unsigned char *key, size_t length, s
   return extend(tree, key, length, i, split, link, value);
 }
 
-// Case 3: the key ends inside compressed node h, before its byte j.
+// Case inside: the key ends inside compressed node h, before its byte j.
 int insert_inside(vx_radix_tree *tree, vx_radix_node *h, unsigned char *link, size_t j,
                   void *value) {
   uint32_t header = header_of(h);

@@ -36,12 +36,6 @@ std::vector<PayloadType> build_payload_types() {
   }               \
   ,
 #include "vexlo/payloads/all.def"
-#undef VX_PAYLOAD
-#undef VX_NESTED
-#undef VX_FIELD
-#undef VX_RECORD
-#undef VX_BLOB
-#undef VX_END
   };
 }
 
@@ -196,7 +190,6 @@ const std::vector<CatalogueEntry> &catalogue_entries() {
   static const std::vector<CatalogueEntry> entries = {
 #define VX_EVENT(short_name, T) {"/velocast/" #short_name, #T},
 #include "events/catalogue.def"
-#undef VX_EVENT
   };
   return entries;
 }

@@ -54,7 +54,6 @@ using OrderedJson = nlohmann::ordered_json;
 #define VX_PAYLOAD(T)                                         \
   inline OrderedJson reference_##T(ReferenceCursor &cursor) { \
     OrderedJson object = OrderedJson::object();
-#define VX_NESTED(T) VX_PAYLOAD(T)
 #define VX_FIELD(type, key) object[#key] = cursor.take<VX_CTYPE_##type>();
 #define VX_RECORD(T, key) object[#key] = reference_##T(cursor);
 #define VX_BLOB(key)                                                                           \
@@ -68,12 +67,6 @@ using OrderedJson = nlohmann::ordered_json;
   return object;  \
   }
 #include "vexlo/payloads/all.def"
-#undef VX_PAYLOAD
-#undef VX_NESTED
-#undef VX_FIELD
-#undef VX_RECORD
-#undef VX_BLOB
-#undef VX_END
 
 using ReferenceDecoder = OrderedJson (*)(ReferenceCursor &);
 
@@ -82,7 +75,6 @@ inline const std::map<std::string, ReferenceDecoder> &reference_decoders() {
   static const std::map<std::string, ReferenceDecoder> decoders = {
 #define VX_EVENT(short_name, payload_type) {"/velocast/" #short_name, &reference_##payload_type},
 #include "events/catalogue.def"
-#undef VX_EVENT
   };
   return decoders;
 }

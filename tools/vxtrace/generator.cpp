@@ -28,7 +28,6 @@ constexpr EventKind kKinds[] = {
 #define VX_EVENT(short_name, payload_type) \
   {"/velocast/" #short_name, &write_payload<payload_type>, concerns_video(#short_name)},
 #include "events/catalogue.def"
-#undef VX_EVENT
 };
 constexpr size_t kKindCount = std::size(kKinds);
 

@@ -42,7 +42,6 @@ class PayloadBuffer {
 };
 
 #define VX_PAYLOAD(T) [[maybe_unused]] inline void fill(ValueModel &model, T &record) {
-#define VX_NESTED(T) VX_PAYLOAD(T)
 #define VX_FIELD(type, key)                          \
   {                                                  \
     static const FieldRole role = field_role(#key);  \
@@ -52,10 +51,6 @@ class PayloadBuffer {
 #define VX_BLOB(key) record.key = model.blob();
 #define VX_END(T) }
 #include "vexlo/payloads/all.def"
-#undef VX_PAYLOAD
-#undef VX_FIELD
-#undef VX_RECORD
-#undef VX_BLOB
 
 #define VX_PAYLOAD(T) [[maybe_unused]] inline void encode(PayloadBuffer &out, const T &record) {
 #define VX_FIELD(type, key) out.put(record.key);
@@ -63,13 +58,8 @@ class PayloadBuffer {
 #define VX_BLOB(key)        \
   out.put(record.key.size); \
   out.put_bytes(record.key.data, record.key.size);
+#define VX_END(T) }
 #include "vexlo/payloads/all.def"
-#undef VX_PAYLOAD
-#undef VX_NESTED
-#undef VX_FIELD
-#undef VX_RECORD
-#undef VX_BLOB
-#undef VX_END
 
 // Fills a record of type T from the model and appends its wire form.
 template <class T>
