@@ -21,6 +21,9 @@ class DecodedRecord {
   ~DecodedRecord();
 
   DecodeProblem problem() const { return problem_; }
+  // The decoded payload record (a struct of vexlo/velocast_payloads.h); null
+  // when there is a problem.
+  const void *data() const { return problem_ == DecodeProblem::none ? record_ : nullptr; }
   void print(const vx_printer &printer) const { descriptor_->print(record_, &printer); }
 
  private:
