@@ -398,6 +398,41 @@ TEST_F(VxtraceTimelineTest, EverySessionIdGetsAProcessOfItsOwn) {
   EXPECT_EQ(timeline.processes.size(), 4u);
 }
 
+// Memory must not grow with the number of sessions: after the first 1024,
+// sessions share the process "other sessions", and one line says so. Their
+// records keep their session ids, and the first sessions keep their own.
+TEST_F(VxtraceTimelineTest, SessionsBeyondTheLimitShareOneProcess) {
+  constexpr uint32_t kLimit = 1024, kFirstSession = 5000000;
+  const std::vector<uint32_t> sessions = [&] {
+    std::vector<uint32_t> ids;
+    for (uint32_t i = 0; i < kLimit + 300; ++i) ids.push_back(kFirstSession + i);
+    ids.push_back(kFirstSession);
+    return ids;
+  }();
+  const std::string path = directory_.file("many_sessions.vxt");
+  write_file(path, build_trace([&](vxt_writer *writer) {
+               vxt_writer_define(writer, 1, "/velocast/media_channel_play");
+               for (size_t i = 0; i < sessions.size(); ++i)
+                 vxt_writer_write_event(writer, 1, i, u32_bytes(sessions[i]).data(), 4);
+             }));
+  const ProcessResult result = run({"timeline", "--quiet", "--no-progress", path});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.err,
+            "vxtrace: more than 1024 sessions: the later ones share the process "
+            "\"other sessions\"\n");
+  const Timeline timeline = parse_timeline(result.out);
+  ASSERT_EQ(timeline.instants.size(), sessions.size());
+  for (size_t i = 0; i < sessions.size(); ++i) {
+    const json &instant = timeline.instants[i];
+    EXPECT_EQ(instant["args"]["session_id"], sessions[i]);
+    const bool own = i < kLimit || i + 1 == sessions.size();
+    ASSERT_EQ(timeline.process_of(instant),
+              own ? "session " + std::to_string(sessions[i]) : "other sessions")
+        << "record " << i;
+  }
+  EXPECT_EQ(timeline.processes.size(), kLimit + 1);
+}
+
 // Records that cannot be rendered are kept, with the reason and the bytes;
 // a value JSON cannot hold is null and plots nothing.
 TEST_F(VxtraceTimelineTest, OddRecordsStayVisible) {
