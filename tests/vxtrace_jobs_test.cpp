@@ -124,6 +124,22 @@ TEST_F(VxtraceJobsTest, DamageIsReportedAsOnOneWorker) {
   expect_same_as_one_job({cut_path});
 }
 
+// The text of the parts in flight has one budget, whatever the number of
+// workers: 256 workers take about the memory of 2, not a part's text more per
+// worker.
+TEST_F(VxtraceJobsTest, ManyWorkersShareOneTextBudget) {
+  const std::string path = generate(300000, 17, "bench");
+  std::map<std::string, long> peak_kib;
+  for (const std::string jobs : {"2", "256"}) {
+    const ProcessResult result =
+        run({"dump", "--quiet", "--no-progress", "--jobs", jobs, "-o", "/dev/null", path});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    peak_kib[jobs] = result.peak_rss_kib;
+  }
+  EXPECT_LT(peak_kib["256"], peak_kib["2"] + 32 * 1024)
+      << "peak " << peak_kib["2"] << " KiB with 2 workers";
+}
+
 // ---- The range reader ----
 
 std::vector<ReadRecord> read_range(const std::string &path, uint64_t begin, uint64_t end,

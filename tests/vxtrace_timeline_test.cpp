@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <stdexcept>
 
 #include "support/vxtrace_process.h"
 #include "support/vxtrace_trace_builder.h"
@@ -83,30 +85,56 @@ std::string u32_bytes(uint32_t value) {
   return bytes;
 }
 
+// One realistic trace with every event kind, its timeline and its dump,
+// shared by the tests that only read them.
+struct SharedTrace {
+  TemporaryDirectory directory;
+  std::string path;
+  Timeline timeline;
+  std::vector<json> dump;
+  std::string failure;  // why it could not be made; empty when it is whole
+};
+
+std::unique_ptr<SharedTrace> make_shared_trace() {
+  auto shared = std::make_unique<SharedTrace>();
+  const bool failed_before = testing::Test::HasFailure();
+  shared->path = shared->directory.file("trace.vxt");
+  const std::string &directory = shared->directory.path();
+  try {
+    const ProcessResult generated = run_vxtrace(
+        {"generate", "--no-progress", "-o", shared->path, "--events", "10000", "--seed", "17"},
+        directory);
+    const ProcessResult exported = run_vxtrace({"timeline", "--quiet", shared->path}, directory);
+    const ProcessResult dumped = run_vxtrace({"dump", "--quiet", shared->path}, directory);
+    for (const ProcessResult *result : {&generated, &exported, &dumped})
+      if (result->exit_status != 0) throw std::runtime_error("vxtrace failed: " + result->err);
+    shared->timeline = parse_timeline(exported.out);
+    for (const std::string &line : split_lines(dumped.out))
+      shared->dump.push_back(json::parse(line));
+  } catch (const std::exception &error) {
+    shared->failure = error.what();
+  }
+  if (shared->failure.empty() && !failed_before && testing::Test::HasFailure())
+    shared->failure = "the shared timeline failed a check";
+  return shared;
+}
+
+// Made on first use rather than in SetUpTestSuite: GoogleTest reports the
+// tests of a suite whose set-up failed as skipped, and CTest counts a skipped
+// test as no failure.
+const SharedTrace &shared_trace() {
+  static const std::unique_ptr<SharedTrace> shared = make_shared_trace();
+  return *shared;
+}
+
 class VxtraceTimelineTest : public testing::Test {
  protected:
-  // One realistic trace with every event kind, shared by the tests that only
-  // read it.
-  static void SetUpTestSuite() {
-    shared_directory_ = new TemporaryDirectory;
-    trace_path_ = shared_directory_->file("trace.vxt");
-    const ProcessResult generated = run_vxtrace(
-        {"generate", "--no-progress", "-o", trace_path_, "--events", "10000", "--seed", "17"},
-        shared_directory_->path());
-    ASSERT_EQ(generated.exit_status, 0) << generated.err;
-    const ProcessResult exported =
-        run_vxtrace({"timeline", "--quiet", trace_path_}, shared_directory_->path());
-    ASSERT_EQ(exported.exit_status, 0) << exported.err;
-    timeline_ = new Timeline(parse_timeline(exported.out));
-    const ProcessResult dumped =
-        run_vxtrace({"dump", "--quiet", trace_path_}, shared_directory_->path());
-    dump_ = new std::vector<json>;
-    for (const std::string &line : split_lines(dumped.out)) dump_->push_back(json::parse(line));
-  }
-  static void TearDownTestSuite() {
-    delete timeline_;
-    delete dump_;
-    delete shared_directory_;
+  void SetUp() override {
+    const SharedTrace &shared = shared_trace();
+    ASSERT_TRUE(shared.failure.empty()) << "cannot make the shared trace: " << shared.failure;
+    trace_path_ = shared.path;
+    timeline_ = &shared.timeline;
+    dump_ = &shared.dump;
   }
 
   ProcessResult run(const std::vector<std::string> &args, const std::string &stdin_path = "") {
@@ -121,17 +149,11 @@ class VxtraceTimelineTest : public testing::Test {
     return parse_timeline(result.out);
   }
 
-  static TemporaryDirectory *shared_directory_;
-  static std::string trace_path_;
-  static Timeline *timeline_;
-  static std::vector<json> *dump_;
+  std::string trace_path_;
+  const Timeline *timeline_ = nullptr;
+  const std::vector<json> *dump_ = nullptr;
   TemporaryDirectory directory_;
 };
-
-TemporaryDirectory *VxtraceTimelineTest::shared_directory_ = nullptr;
-std::string VxtraceTimelineTest::trace_path_;
-Timeline *VxtraceTimelineTest::timeline_ = nullptr;
-std::vector<json> *VxtraceTimelineTest::dump_ = nullptr;
 
 TEST_F(VxtraceTimelineTest, EveryRecordIsOneInstantWithItsPayloadAndExactTime) {
   const Timeline &timeline = *timeline_;
@@ -374,6 +396,41 @@ TEST_F(VxtraceTimelineTest, EverySessionIdGetsAProcessOfItsOwn) {
   for (size_t i = 0; i < expected.size(); ++i)
     EXPECT_EQ(timeline.process_of(timeline.instants[i]), expected[i]);
   EXPECT_EQ(timeline.processes.size(), 4u);
+}
+
+// Memory must not grow with the number of sessions: after the first 1024,
+// sessions share the process "other sessions", and one line says so. Their
+// records keep their session ids, and the first sessions keep their own.
+TEST_F(VxtraceTimelineTest, SessionsBeyondTheLimitShareOneProcess) {
+  constexpr uint32_t kLimit = 1024, kFirstSession = 5000000;
+  const std::vector<uint32_t> sessions = [&] {
+    std::vector<uint32_t> ids;
+    for (uint32_t i = 0; i < kLimit + 300; ++i) ids.push_back(kFirstSession + i);
+    ids.push_back(kFirstSession);
+    return ids;
+  }();
+  const std::string path = directory_.file("many_sessions.vxt");
+  write_file(path, build_trace([&](vxt_writer *writer) {
+               vxt_writer_define(writer, 1, "/velocast/media_channel_play");
+               for (size_t i = 0; i < sessions.size(); ++i)
+                 vxt_writer_write_event(writer, 1, i, u32_bytes(sessions[i]).data(), 4);
+             }));
+  const ProcessResult result = run({"timeline", "--quiet", "--no-progress", path});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.err,
+            "vxtrace: more than 1024 sessions: the later ones share the process "
+            "\"other sessions\"\n");
+  const Timeline timeline = parse_timeline(result.out);
+  ASSERT_EQ(timeline.instants.size(), sessions.size());
+  for (size_t i = 0; i < sessions.size(); ++i) {
+    const json &instant = timeline.instants[i];
+    EXPECT_EQ(instant["args"]["session_id"], sessions[i]);
+    const bool own = i < kLimit || i + 1 == sessions.size();
+    ASSERT_EQ(timeline.process_of(instant),
+              own ? "session " + std::to_string(sessions[i]) : "other sessions")
+        << "record " << i;
+  }
+  EXPECT_EQ(timeline.processes.size(), kLimit + 1);
 }
 
 // Records that cannot be rendered are kept, with the reason and the bytes;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,9 +39,11 @@ ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::strin
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start vxtrace");
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0) {
   }
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.peak_rss_kib = usage.ru_maxrss;
   result.out = read_file(out_path);
   result.err = read_file(err_path);
 #else

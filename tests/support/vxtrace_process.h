@@ -12,6 +12,7 @@ struct ProcessResult {
   int exit_status = -1;  // -1 when the child did not exit normally
   std::string out;
   std::string err;
+  long peak_rss_kib = 0;  // the child's largest resident set
 };
 
 // Runs vxtrace with args; stdin_path (when not empty) becomes its standard

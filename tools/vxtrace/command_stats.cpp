@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -36,6 +36,12 @@ struct TraceTotals {
   uint64_t latest = 0;
 };
 
+// Hashes names as text, so that a lookup needs no std::string of its own.
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+};
+
 class StatsCollector {
  public:
   void add(const EventView &event, DecodeProblem problem) {
@@ -47,35 +53,38 @@ class StatsCollector {
       totals_.unknown_id_bytes += event.payload_size;
       return;
     }
-    // Names are stable pointers for the whole pass, so they key the hot map.
-    EventTally &tally = by_name_pointer_[event.name];
+    EventTally &tally = tally_of(event.name);
     ++tally.count;
     tally.payload_bytes += event.payload_size;
     if (problem != DecodeProblem::none) ++tally.failures;
-    if (tally.name.empty()) tally.name = event.name;
   }
 
-  // Tallies merged by name text, most frequent first.
+  // Most frequent first; equal counts by name.
   std::vector<EventTally> tallies() const {
-    std::map<std::string, EventTally> merged;
-    for (const auto &[pointer, tally] : by_name_pointer_) {
-      EventTally &into = merged[tally.name];
-      into.name = tally.name;
-      into.count += tally.count;
-      into.failures += tally.failures;
-      into.payload_bytes += tally.payload_bytes;
-    }
     std::vector<EventTally> sorted;
-    for (auto &[name, tally] : merged) sorted.push_back(tally);
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const EventTally &a, const EventTally &b) { return a.count > b.count; });
+    sorted.reserve(by_name_.size());
+    for (const auto &[name, tally] : by_name_) sorted.push_back(tally);
+    std::sort(sorted.begin(), sorted.end(), [](const EventTally &a, const EventTally &b) {
+      return a.count != b.count ? a.count > b.count : a.name < b.name;
+    });
     return sorted;
   }
 
   TraceTotals &totals() { return totals_; }
 
  private:
-  std::unordered_map<const char *, EventTally> by_name_pointer_;
+  // Keyed by the text: the reader frees a name when its id is bound again,
+  // and the next name may get the same address.
+  EventTally &tally_of(std::string_view name) {
+    auto found = by_name_.find(name);
+    if (found == by_name_.end()) {
+      found = by_name_.emplace(std::string(name), EventTally{}).first;
+      found->second.name = found->first;
+    }
+    return found->second;
+  }
+
+  std::unordered_map<std::string, EventTally, NameHash, std::equal_to<>> by_name_;
   TraceTotals totals_;
 };
 

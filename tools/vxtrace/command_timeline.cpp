@@ -39,6 +39,9 @@ bool write_timeline(const TimelineOptions &options, const OpenedInput &opened, O
   }
   progress.finish();
   writer.finish(opened.display_name, input_error_text(*session));
+  if (writer.sessions_shared())
+    report("more than " + std::to_string(TimelineWriter::kSessionProcessLimit) +
+           " sessions: the later ones share the process \"other sessions\"");
   return sink->flush();
 }
 

@@ -27,8 +27,10 @@ namespace vxtrace {
 namespace {
 
 // The text of all parts in flight together stays near this budget: parts
-// are sized from it and from the number of workers, so memory does not grow
-// with --jobs or with the trace.
+// are sized from it and from the number of workers, and when the smallest
+// part size still leaves too much text for two parts per worker, fewer parts
+// are in flight (and only as many workers run), so memory does not grow with
+// --jobs or with the trace.
 constexpr uint64_t kTextBudget = uint64_t{24} << 20;
 // A bench trace renders about five bytes of text per input byte.
 constexpr uint64_t kTextPerInputByte = 6;
@@ -310,6 +312,19 @@ uint64_t part_size_for(const DumpOptions &options, unsigned jobs) {
                     kLargestPart);
 }
 
+// Two parts per worker keep every worker busy while the oldest is written,
+// as long as their text fits the budget; at least two, so that one part is
+// rendered while another is written.
+size_t parts_in_flight_for(uint64_t part_bytes, unsigned jobs) {
+  const uint64_t within_budget = kTextBudget / kTextPerInputByte / part_bytes;
+  return static_cast<size_t>(std::clamp<uint64_t>(within_budget, 2, 2 * uint64_t{jobs}));
+}
+
+// A worker with no part to take would only hold a stack and a heap arena.
+unsigned workers_for(size_t parts_in_flight, unsigned jobs) {
+  return static_cast<unsigned>(std::min<size_t>(jobs, parts_in_flight));
+}
+
 class OrderedWriter {
  public:
   OrderedWriter(const DumpOptions &options, const LogRoute &logs, OutputSink *sink)
@@ -349,7 +364,10 @@ class OrderedWriter {
 std::unique_ptr<Part> new_part(std::vector<TextBuffer> *spare_texts, uint64_t part_bytes) {
   auto part = std::make_unique<Part>();
   if (spare_texts->empty()) {
-    part->text = TextBuffer(part_bytes * kTextPerInputByte + TextBuffer::kSlack);
+    // A part's text grows past the budget only if the part needs it.
+    const uint64_t expected_text =
+        std::min(part_bytes, kTextBudget / kTextPerInputByte) * kTextPerInputByte;
+    part->text = TextBuffer(expected_text + TextBuffer::kSlack);
   } else {
     part->text = std::move(spare_texts->back());
     spare_texts->pop_back();
@@ -393,12 +411,13 @@ ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
   const PluginApi &api = opened.plugin.api();
   const LogRoute logs(api);
   DumpContext context{options, api, fd, plugin_constant_text(api), {}};
+  const uint64_t part_bytes = part_size_for(options, jobs);
+  const size_t most_in_flight = parts_in_flight_for(part_bytes, jobs);
   std::vector<std::thread> workers;
-  for (unsigned i = 0; i < jobs; ++i) workers.emplace_back(run_worker, &context);
+  for (unsigned i = 0; i < workers_for(most_in_flight, jobs); ++i)
+    workers.emplace_back(run_worker, &context);
 
   const vxt_reader *reader = opened.session->reader();
-  const uint64_t part_bytes = part_size_for(options, jobs);
-  const size_t most_in_flight = 2 * size_t{jobs};
   PartPlanner planner(opened.session->reader(), part_bytes);
   OrderedWriter writer(options, logs, sink);
   Progress progress(options.in.progress, vxt_reader_size(reader));

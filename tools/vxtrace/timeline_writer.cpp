@@ -39,10 +39,21 @@ const TimelineWriter::EventPlacement &TimelineWriter::placement_of(const EventVi
 }
 
 uint32_t TimelineWriter::pid_of_session(uint32_t session_id) {
-  const auto [entry, added] =
-      session_pids_.try_emplace(session_id, static_cast<uint32_t>(processes_.size()) + 1);
-  if (added) processes_.push_back({true, session_id, {}});
-  return entry->second;
+  const auto known = session_pids_.find(session_id);
+  if (known != session_pids_.end()) return known->second;
+  if (session_pids_.size() >= kSessionProcessLimit) return pid_of_other_sessions();
+  const auto pid = static_cast<uint32_t>(processes_.size()) + 1;
+  processes_.push_back({ProcessKind::session, session_id, {}});
+  session_pids_.emplace(session_id, pid);
+  return pid;
+}
+
+uint32_t TimelineWriter::pid_of_other_sessions() {
+  if (other_sessions_pid_ == 0) {
+    processes_.push_back({ProcessKind::other_sessions, 0, {}});
+    other_sessions_pid_ = static_cast<uint32_t>(processes_.size());
+  }
+  return other_sessions_pid_;
 }
 
 // The push of a packet carries its session inside the packet.
@@ -51,6 +62,31 @@ uint32_t TimelineWriter::pid_of_payload() {
   if (!session) session = find_member(payload_.view(), "packet.session_id");
   const std::optional<uint32_t> id = session ? parse_uint32(*session) : std::nullopt;
   return id ? pid_of_session(*id) : kReceiverPid;
+}
+
+std::string TimelineWriter::process_name(const Process &process) {
+  switch (process.kind) {
+    case ProcessKind::session:
+      return "session " + std::to_string(process.session_id);
+    case ProcessKind::other_sessions:
+      return "other sessions";
+    case ProcessKind::receiver:
+      break;
+  }
+  return "receiver";
+}
+
+// The receiver first, then the sessions in id order, then the shared process.
+uint64_t TimelineWriter::process_sort_index(const Process &process) {
+  switch (process.kind) {
+    case ProcessKind::session:
+      return uint64_t{process.session_id} + 1;
+    case ProcessKind::other_sessions:
+      return uint64_t{UINT32_MAX} + 2;
+    case ProcessKind::receiver:
+      break;
+  }
+  return 0;
 }
 
 // The metadata events that name a process and a thread, the first time the
@@ -62,9 +98,8 @@ void TimelineWriter::announce(const Track &track) {
   const size_t stage = static_cast<size_t>(track.stage);
   if (threads.test(stage)) return;
   if (threads.none()) {
-    const std::string name =
-        process.is_session ? "session " + std::to_string(process.session_id) : "receiver";
-    const uint64_t sort_index = process.is_session ? uint64_t{process.session_id} + 1 : 0;
+    const std::string name = process_name(process);
+    const uint64_t sort_index = process_sort_index(process);
     open_event("M", {track.pid, track.stage}, 0);
     out_.append("\"name\": \"process_name\", \"args\": {\"name\": ");
     append_quoted(&out_, name);

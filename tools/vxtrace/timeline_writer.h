@@ -5,7 +5,9 @@
 // Layout: a process per receiver session ("session N") and one for what has
 // no session ("receiver"); in each, a thread per pipeline stage. Every record
 // becomes an instant event whose args are its payload as the plug-in renders
-// it; the plotted fields also become counter events.
+// it; the plotted fields also become counter events. Sessions after the
+// first kSessionProcessLimit share one process, "other sessions", so that
+// memory stays bounded whatever the session ids of the trace.
 #pragma once
 
 #include <bitset>
@@ -24,6 +26,8 @@ namespace vxtrace {
 
 class TimelineWriter {
  public:
+  static constexpr size_t kSessionProcessLimit = 1024;
+
   // Writes the document's opening to sink, which must outlive the writer.
   explicit TimelineWriter(OutputSink *sink);
   TimelineWriter(const TimelineWriter &) = delete;
@@ -37,6 +41,8 @@ class TimelineWriter {
   void finish(const std::string &input_name, const std::string &input_error);
 
   uint64_t records() const { return records_; }
+  // Whether more sessions came than kSessionProcessLimit.
+  bool sessions_shared() const { return other_sessions_pid_ != 0; }
 
  private:
   struct Track {
@@ -49,11 +55,22 @@ class TimelineWriter {
     Stage stage = Stage::other;
     std::span<const CounterRule> counters;
   };
+  // A process of the document: the receiver's, a session's, or the one the
+  // sessions beyond the limit share.
+  enum class ProcessKind { receiver, session, other_sessions };
+  struct Process {
+    ProcessKind kind = ProcessKind::receiver;
+    uint32_t session_id = 0;
+    std::bitset<kStageCount> announced_threads;
+  };
 
   const EventPlacement &placement_of(const EventView &event);
   uint32_t pid_of_payload();
   uint32_t pid_of_session(uint32_t session_id);
+  uint32_t pid_of_other_sessions();
   void announce(const Track &track);
+  static std::string process_name(const Process &process);
+  static uint64_t process_sort_index(const Process &process);
   void open_event(std::string_view phase, const Track &track, uint64_t timestamp);
   void add_decoded(const EventView &event, const EventPlacement &placement);
   void add_undecoded(const EventView &event, DecodeProblem problem);
@@ -67,14 +84,9 @@ class TimelineWriter {
   FastPrinter printer_{&payload_};
   bool first_event_ = true;
   uint64_t records_ = 0;
-  // A process of the document: the receiver's, or a session's.
-  struct Process {
-    bool is_session = false;
-    uint32_t session_id = 0;
-    std::bitset<kStageCount> announced_threads;
-  };
-  std::vector<Process> processes_;  // by pid - 1
-  std::unordered_map<uint32_t, uint32_t> session_pids_;
+  std::vector<Process> processes_;                       // by pid - 1
+  std::unordered_map<uint32_t, uint32_t> session_pids_;  // at most kSessionProcessLimit
+  uint32_t other_sessions_pid_ = 0;                      // 0 until needed
   std::unordered_map<uint32_t, EventPlacement> placements_;
 };
 
