@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "json_text.h"
+#include "text/json_text.h"
 #include "vexlo/velocast_payloads.h"
-#include "vxtrace_file.h"
+#include "vexlo/vxtrace_file.h"
 
 namespace vxbench {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "text_buffer.h"
+#include "text/text_buffer.h"
 
 namespace vxbench {
 

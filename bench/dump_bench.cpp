@@ -29,13 +29,13 @@
 #include <vector>
 
 #include "ceiling_serializer.h"
-#include "decoded_record.h"
-#include "event_line_writer.h"
-#include "plugin_loader.h"
-#include "record_allocator.h"
-#include "text_buffer.h"
-#include "trace_session.h"
-#include "vxtrace_file.h"
+#include "core/decoded_record.h"
+#include "dump/event_line_writer.h"
+#include "core/plugin_loader.h"
+#include "core/record_allocator.h"
+#include "text/text_buffer.h"
+#include "core/trace_session.h"
+#include "vexlo/vxtrace_file.h"
 
 namespace {
 

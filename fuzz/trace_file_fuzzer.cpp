@@ -16,7 +16,7 @@
 #include "fuzz/fuzz_support.hpp"
 #include "support/recording.hpp"
 #include "vexlo/buffer_iterator.h"
-#include "vxtrace_file.h"
+#include "vexlo/vxtrace_file.h"
 
 namespace {
 

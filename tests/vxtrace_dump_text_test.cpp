@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "json_text.h"
+#include "text/json_text.h"
 #include "support/vxtrace_process.h"
 #include "support/vxtrace_trace_builder.h"
-#include "vxtrace_file.h"
+#include "vexlo/vxtrace_file.h"
 
 namespace vxtrace_test {
 namespace {

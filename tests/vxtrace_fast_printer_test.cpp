@@ -15,7 +15,7 @@
 #include <random>
 #include <string>
 
-#include "fast_printer.h"
+#include "text/fast_printer.h"
 
 namespace vxtrace_test {
 namespace {

@@ -3,7 +3,7 @@
 // damaged input.
 #ifdef VX_VXTRACE_PATH
 
-#include "vxtrace_file.h"
+#include "vexlo/vxtrace_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

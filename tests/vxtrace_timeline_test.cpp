@@ -15,7 +15,7 @@
 
 #include "support/vxtrace_process.h"
 #include "support/vxtrace_trace_builder.h"
-#include "vxtrace_file.h"
+#include "vexlo/vxtrace_file.h"
 
 namespace vxtrace_test {
 namespace {

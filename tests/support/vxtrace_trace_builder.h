@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "vxtrace_file.h"
+#include "vexlo/vxtrace_file.h"
 
 namespace vxtrace_test {
 

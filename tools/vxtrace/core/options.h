@@ -1,0 +1,17 @@
+// What every command shares on its command line and in its result.
+#pragma once
+
+#include <string>
+
+namespace vxtrace {
+
+enum ExitStatus { kExitSuccess = 0, kExitUsage = 1, kExitDamagedInput = 2 };
+
+struct InputOptions {
+  std::string input;   // a path, or "-" for standard input
+  std::string plugin;  // empty: beside the executable, then ../lib/
+  bool quiet = false;
+  bool progress = true;
+};
+
+}  // namespace vxtrace

@@ -1,0 +1,59 @@
+// One pass over a trace: creates a buffer iterator over the file's reader,
+// registers the catalogue, and hands out the events one at a time. The
+// iterator is destroyed with the session.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/plugin_loader.h"
+#include "vexlo/vxtrace_file.h"
+
+namespace vxtrace {
+
+struct EventView {
+  uint32_t id = 0;
+  uint64_t timestamp = 0;
+  const char *name = nullptr;  // null when the id was never defined
+  const vx_event_descriptor *descriptor = nullptr;
+  const void *payload = nullptr;
+  size_t payload_size = 0;
+};
+
+class TraceSession {
+ public:
+  // Takes ownership of reader.
+  TraceSession(const PluginApi &api, vxt_reader *reader);
+  TraceSession(const TraceSession &) = delete;
+  TraceSession &operator=(const TraceSession &) = delete;
+  ~TraceSession();
+
+  // False when the plug-in could not create an iterator.
+  bool ok() const { return ops_.iterator != nullptr; }
+
+  // Moves to the next data record; false at the end of the input or at damage.
+  bool next(EventView *event);
+
+  vx_buffer_iterator *iterator() const { return static_cast<vx_buffer_iterator *>(ops_.iterator); }
+  const vxt_reader *reader() const { return reader_; }
+  // For walking the records without the iterator (vxt_reader_skip_record),
+  // which must then not be advanced.
+  vxt_reader *reader() { return reader_; }
+
+ private:
+  const PluginApi &api_;
+  vxt_reader *reader_;
+  vx_iterator_ops ops_{};
+};
+
+// Opens path ("-" for standard input). Null on failure, with error filled.
+vxt_reader *open_trace(const std::string &path, vxt_error *error);
+
+// How messages name an input: the path, or "standard input" for "-".
+std::string input_display_name(const std::string &path);
+
+// Makes the plug-in's log lines go nowhere (--quiet); call before sessions
+// are created, since an iterator keeps the logger it found at creation.
+void silence_plugin_logs(const PluginApi &api);
+
+}  // namespace vxtrace

@@ -1,0 +1,24 @@
+// vxtrace dump: every data record as one JSON object per line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/options.h"
+
+namespace vxtrace {
+
+struct DumpOptions {
+  InputOptions in;
+  std::vector<std::string> event_globs;
+  std::optional<uint64_t> limit;
+  std::string output;        // empty: standard output
+  unsigned jobs = 0;         // worker threads; 0: one per core
+  uint64_t chunk_bytes = 0;  // input bytes per worker task; 0: chosen from jobs
+};
+
+int run_dump(const DumpOptions &options);
+
+}  // namespace vxtrace

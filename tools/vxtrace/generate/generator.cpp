@@ -1,0 +1,413 @@
+#include "generate/generator.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <string_view>
+#include <vector>
+
+#include "core/progress.h"
+#include "generate/payload_writer.h"
+
+namespace vxtrace {
+namespace {
+
+struct EventKind {
+  std::string_view name;
+  void (*write)(ValueModel &, PayloadBuffer &);
+  bool video;  // reports video times and sizes
+};
+
+constexpr bool concerns_video(std::string_view name) {
+  return name.find("video") != std::string_view::npos ||
+         name.find("cursor") != std::string_view::npos;
+}
+
+constexpr EventKind kKinds[] = {
+#define VX_EVENT(short_name, payload_type) \
+  {"/velocast/" #short_name, &write_payload<payload_type>, concerns_video(#short_name)},
+#include "events/catalogue.def"
+};
+constexpr size_t kKindCount = std::size(kKinds);
+
+size_t kind_index(std::string_view short_name) {
+  for (size_t i = 0; i < kKindCount; ++i)
+    if (kKinds[i].name.substr(std::string_view("/velocast/").size()) == short_name) return i;
+  return kKindCount;  // unreachable for the names used below
+}
+
+std::vector<size_t> kind_indexes(std::initializer_list<std::string_view> short_names) {
+  std::vector<size_t> indexes;
+  for (std::string_view name : short_names) indexes.push_back(kind_index(name));
+  return indexes;
+}
+
+std::string make_url(SplitMix64 &rng, uint32_t session_id) {
+  static constexpr std::string_view kHosts[] = {"media.example.com", "cdn.example.net",
+                                                "10.0.0.12:8080"};
+  std::string url = "https://" + std::string(kHosts[rng.below(std::size(kHosts))]) + "/s" +
+                    std::to_string(session_id) + "/";
+  // Lengths from a few dozen bytes to long signed urls.
+  const size_t extra = rng.chance(0.2) ? rng.below(1500) : rng.below(40);
+  for (size_t i = 0; i < extra; ++i)
+    url.push_back("abcdefghijklmnopqrstuvwxyz0123456789"[rng.below(36)]);
+  return url + ".m3u8";
+}
+
+// Writes events: each kind's definition before its first record, rising
+// timestamps, and the state changes that a kind implies.
+class EventEmitter {
+ public:
+  EventEmitter(vxt_writer *writer, SplitMix64 *rng) : writer_(writer), rng_(rng), model_(rng) {}
+
+  bool emit(size_t kind, SessionState &session) {
+    if (ids_[kind] == 0 && !define(kind)) return false;
+    now_ns_ += static_cast<uint64_t>(rng_->between(1000, 99000));
+    update_state(kind, session);
+    model_.set_event(&session, now_ns_, kKinds[kind].video);
+    payload_.clear();
+    kKinds[kind].write(model_, payload_);
+    return vxt_writer_write_event(writer_, ids_[kind], now_ns_, payload_.data(),
+                                  static_cast<uint32_t>(payload_.size()));
+  }
+
+  bool seen(size_t kind) const { return ids_[kind] != 0; }
+
+ private:
+  bool define(size_t kind) {
+    ids_[kind] = next_id_++;
+    const std::string name(kKinds[kind].name);
+    return vxt_writer_define(writer_, ids_[kind], name.c_str());
+  }
+
+  void update_state(size_t kind, SessionState &s);
+
+  vxt_writer *writer_;
+  SplitMix64 *rng_;
+  ValueModel model_;
+  PayloadBuffer payload_;
+  std::array<uint32_t, kKindCount> ids_{};
+  uint32_t next_id_ = 1;
+  uint64_t now_ns_ = 1'000'000'000;
+};
+
+void EventEmitter::update_state(size_t kind, SessionState &s) {
+  static const size_t audio_packet = kind_index("audio_packet_received");
+  static const size_t video_packet = kind_index("video_packet_received");
+  static const size_t cursor = kind_index("video_stream_cursor_frame_displayed");
+  static const size_t sink_write = kind_index("audio_sink_write_data");
+  static const size_t queue_push = kind_index("media_audio_queue_push_packet");
+  static const size_t silence_push = kind_index("media_audio_queue_push_silence");
+  static const size_t volume = kind_index("audio_volume_changed");
+  static const size_t buffer_fill = kind_index("media_player_buffer_changed");
+  static const size_t position = kind_index("media_player_position_changed");
+  static const size_t duration = kind_index("media_player_duration_changed");
+  static const size_t load = kind_index("media_channel_load_media");
+  static const size_t channel_seek = kind_index("media_channel_seek");
+  static const size_t mute = kind_index("media_channel_set_muted");
+  static const size_t state = kind_index("media_player_media_state_changed");
+  SplitMix64 &rng = *rng_;
+  if (kind == audio_packet) {
+    ++s.audio_packet_id;
+    s.audio_time_us += 10'000;
+    s.audio_data_size = static_cast<uint32_t>(rng.between(160, 1400));
+  } else if (kind == video_packet) {
+    s.video_time_us += 16'667;
+    s.video_data_size = static_cast<uint32_t>(rng.chance(0.03) ? rng.between(60'000, 250'000)
+                                                               : rng.between(2'000, 30'000));
+    s.frame_slot = (s.frame_slot + 1) % 16;
+  } else if (kind == cursor) {
+    s.cursor_x = std::clamp(s.cursor_x + static_cast<float>(rng.between(-40, 40)), 0.0f, 1919.0f);
+    s.cursor_y = std::clamp(s.cursor_y + static_cast<float>(rng.between(-25, 25)), 0.0f, 1079.0f);
+  } else if (kind == sink_write) {
+    s.total_written_frames += 480;
+  } else if (kind == queue_push || kind == silence_push) {
+    ++s.update_index;
+    s.push_pos = (s.push_pos + 1920) % 48000;
+  } else if (kind == volume) {
+    s.volume = static_cast<float>(rng.between(0, 100)) / 100;
+  } else if (kind == buffer_fill) {
+    s.buffer_percent = static_cast<uint8_t>(rng.between(0, 100));
+  } else if (kind == position) {
+    s.time_value_us = s.audio_time_us;
+  } else if (kind == duration) {
+    s.time_value_us = s.duration_us;
+  } else if (kind == load) {
+    s.url = make_url(rng, s.id);
+    s.duration_us = rng.chance(0.2) ? 0 : rng.between(30, 7200) * 1'000'000;
+  } else if (kind == channel_seek) {
+    s.time_value_us = s.duration_us > 0 ? rng.between(0, s.duration_us) : 0;
+    s.audio_time_us = s.video_time_us = s.time_value_us;
+  } else if (kind == mute) {
+    s.muted = !s.muted;
+  } else if (kind == state) {
+    s.player_state = static_cast<uint16_t>(rng.between(0, 5));
+  }
+}
+
+SessionState new_session(SplitMix64 &rng, uint32_t id) {
+  SessionState s;
+  s.id = id;
+  s.device_id = rng.next();
+  s.network_type = static_cast<uint32_t>(rng.between(0, 2));
+  s.playback_delay_us = rng.between(40, 250) * 1000;
+  s.audio_packet_id = rng.between(0, 1000);
+  s.audio_codec = static_cast<uint32_t>(rng.between(1, 3));
+  s.video_codec = static_cast<uint32_t>(rng.between(1, 2));
+  s.sample_rate = rng.chance(0.8) ? 48000 : 44100;
+  if (rng.chance(0.3)) {
+    s.width = 1280;
+    s.height = 720;
+  }
+  s.cursor_x = 960;
+  s.cursor_y = 540;
+  s.url = make_url(rng, id);
+  s.duration_us = rng.between(30, 7200) * 1'000'000;
+  return s;
+}
+
+// A receiver at work: sessions come and go, packets and frames flow through
+// the pipelines, media is loaded, played and sought. Every so often an event
+// kind not yet written is slipped in, so that long traces hold all kinds.
+class RealisticScenario {
+ public:
+  RealisticScenario(uint64_t total_events, SplitMix64 *rng)
+      : rng_(rng), tour_interval_(std::clamp<uint64_t>(total_events / 128, 1, 50)) {
+    start_session();
+    start_session();
+    queue_chain(kLoad, sessions_.front().id);
+  }
+
+  bool emit_next(EventEmitter &emitter) {
+    if (++emitted_ % tour_interval_ == 0) slip_in_unseen_kind(emitter);
+    while (pending_.empty()) start_activity();
+    const Step step = pending_.front();
+    pending_.pop_front();
+    SessionState &session = session_by_id(step.session_id);
+    const bool ok = emitter.emit(step.kind, session);
+    if (step.kind == kind_index("network_session_destroyed")) end_session(step.session_id);
+    return ok;
+  }
+
+ private:
+  struct Step {
+    size_t kind;
+    uint32_t session_id;
+  };
+
+  struct Activity {
+    double weight;
+    std::vector<size_t> chain;
+  };
+
+  void queue_chain(const std::vector<size_t> &chain, uint32_t session_id) {
+    for (size_t kind : chain) pending_.push_back({kind, session_id});
+  }
+
+  void start_session() {
+    sessions_.push_back(new_session(*rng_, next_session_id_++));
+    queue_chain(kSessionStart, sessions_.back().id);
+  }
+
+  // A new session begins and the oldest one still at work ends.
+  void churn_sessions() {
+    const SessionState *oldest = nullptr;
+    for (const SessionState &s : sessions_)
+      if (oldest == nullptr && !leaving(s.id)) oldest = &s;
+    const uint32_t leaving_id = oldest != nullptr ? oldest->id : 0;
+    start_session();
+    if (leaving_id != 0) queue_chain(kSessionEnd, leaving_id);
+  }
+
+  void start_activity() {
+    double pick = rng_->unit() * total_weight();
+    for (const Activity &activity : activities_) {
+      pick -= activity.weight;
+      if (pick >= 0) continue;
+      if (activity.chain.empty()) return churn_sessions();
+      return queue_chain(activity.chain, live_session().id);
+    }
+    queue_chain(activities_.front().chain, live_session().id);
+  }
+
+  // The first kind neither written nor already slipped in goes to the front;
+  // the kinds of a session's end come through a whole change of sessions.
+  void slip_in_unseen_kind(const EventEmitter &emitter) {
+    for (size_t kind = 0; kind < kKindCount; ++kind) {
+      if (emitter.seen(kind) || slipped_in_[kind]) continue;
+      if (std::find(kSessionEnd.begin(), kSessionEnd.end(), kind) != kSessionEnd.end()) {
+        if (!churn_queued_) churn_sessions();
+        churn_queued_ = true;
+        continue;
+      }
+      pending_.push_front({kind, live_session().id});
+      slipped_in_[kind] = true;
+      return;
+    }
+  }
+
+  SessionState &live_session() {
+    // Sessions on their way out are not given new work.
+    std::vector<size_t> live;
+    for (size_t i = 0; i < sessions_.size(); ++i)
+      if (!leaving(sessions_[i].id)) live.push_back(i);
+    return sessions_[live.empty() ? 0 : live[rng_->below(live.size())]];
+  }
+
+  bool leaving(uint32_t session_id) const {
+    for (const Step &step : pending_)
+      if (step.session_id == session_id && step.kind == kSessionEnd.back()) return true;
+    return false;
+  }
+
+  SessionState &session_by_id(uint32_t id) {
+    for (SessionState &s : sessions_)
+      if (s.id == id) return s;
+    return sessions_.front();
+  }
+
+  void end_session(uint32_t id) {
+    if (sessions_.size() <= 1) return;
+    sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
+                                   [id](const SessionState &s) { return s.id == id; }),
+                    sessions_.end());
+  }
+
+  double total_weight() const {
+    double total = 0;
+    for (const Activity &activity : activities_) total += activity.weight;
+    return total;
+  }
+
+  const std::vector<size_t> kSessionStart =
+      kind_indexes({"network_session_created", "headroom_watcher_delay_changed",
+                    "audio_config_changed", "audio_decoder_input_config_changed",
+                    "audio_decoder_output_config_changed", "audio_queue_input_config_changed",
+                    "audio_queue_output_config_changed", "video_config_changed",
+                    "video_decoder_config_changed", "stream_player_cursor_shape_changed"});
+  const std::vector<size_t> kSessionEnd =
+      kind_indexes({"audio_flush", "audio_reorder_buffer_flush", "audio_queue_flush",
+                    "video_decoder_begin_flush", "video_decoder_reset",
+                    "network_session_about_to_be_deleted", "network_session_destroyed"});
+  const std::vector<size_t> kLoad = kind_indexes(
+      {"media_channel_load_media", "media_player_media_state_changed", "media_demuxer_probe_begin",
+       "media_demuxer_probe_end", "media_demuxer_select_streams", "media_player_duration_changed",
+       "media_player_seekable_changed", "media_video_stream_new_video_config",
+       "media_audio_stream_new_audio_config", "media_audio_queue_change_sink_config",
+       "media_channel_play", "media_player_is_playing"});
+  const std::vector<Activity> activities_ = {
+      {40, kind_indexes({"audio_packet_received", "audio_reorder_buffer_packet_received",
+                         "audio_reorder_buffer_packet_sent", "audio_decoder_packet_received",
+                         "audio_decoder_packet_sent", "audio_queue_packet_received",
+                         "media_audio_queue_push_packet", "audio_queue_read",
+                         "audio_sink_write_data"})},
+      {25, kind_indexes({"video_packet_received", "video_decoder_packet_received",
+                         "video_decoder_update_begin", "video_decoder_update_end",
+                         "video_decoder_frame_produced", "video_stream_frame_received",
+                         "video_stream_frame_displayed", "video_stream_displayed_frame_consumed",
+                         "video_decoder_frame_returned"})},
+      {6,
+       kind_indexes({"video_stream_cursor_frame_displayed", "video_stream_cursor_frame_displayed",
+                     "video_stream_cursor_frame_displayed"})},
+      {10,
+       kind_indexes({"media_demuxer_get_frame_begin", "media_demuxer_get_frame_end",
+                     "media_audio_stream_new_audio_packet", "media_audio_sink_new_audio_packet",
+                     "media_video_stream_new_video_packet", "media_video_sink_new_decoded_video",
+                     "media_video_sink_frame_displayed", "media_player_position_changed"})},
+      {3, kind_indexes({"media_player_buffer_changed",
+                        "media_video_stream_encoded_buffer_size_changed",
+                        "media_audio_stream_encoded_buffer_size_changed",
+                        "media_audio_sink_buffer_size_changed"})},
+      {4, kind_indexes({"audio_sink_info", "audio_sink_clock_drift_update"})},
+      {2, kind_indexes({"media_audio_queue_push_silence", "audio_sink_write_silence"})},
+      {1, kind_indexes({"audio_packet_dropped_on_startup", "audio_sink_dropped_samples"})},
+      {1, kind_indexes({"video_stream_frame_dropped", "media_video_sink_frame_dropped",
+                        "video_decoder_drop"})},
+      {1, kind_indexes({"audio_volume_changed"})},
+      {1, kLoad},
+      {1, kind_indexes({"media_channel_seek", "media_demuxer_seek", "video_decoder_seek",
+                        "media_video_stream_seek_begin", "media_audio_stream_seek_begin",
+                        "media_video_sink_seek", "media_audio_sink_seek",
+                        "media_video_stream_seek_end", "media_audio_stream_seek_end",
+                        "media_player_position_changed"})},
+      {0.3, {}},  // a session ends and another begins
+  };
+
+  SplitMix64 *rng_;
+  uint64_t tour_interval_;
+  uint64_t emitted_ = 0;
+  std::array<bool, kKindCount> slipped_in_{};
+  bool churn_queued_ = false;
+  uint32_t next_session_id_ = 1;
+  std::vector<SessionState> sessions_;
+  std::deque<Step> pending_;
+};
+
+// The benchmark mix: in every block of 100 events each kind appears exactly
+// its weight's number of times, in shuffled order, over a handful of sessions.
+class BenchScenario {
+ public:
+  explicit BenchScenario(SplitMix64 *rng) : rng_(rng) {
+    static constexpr std::pair<std::string_view, int> kWeights[] = {
+        {"audio_packet_received", 18},
+        {"media_audio_queue_push_packet", 12},
+        {"audio_queue_read", 12},
+        {"audio_sink_write_data", 12},
+        {"video_stream_frame_displayed", 10},
+        {"video_packet_received", 8},
+        {"video_decoder_update_end", 8},
+        {"media_demuxer_get_frame_begin", 6},
+        {"media_demuxer_get_frame_end", 6},
+        {"audio_sink_info", 4},
+        {"media_demuxer_select_streams", 2},
+        {"audio_volume_changed", 2}};
+    for (const auto &[name, weight] : kWeights) deck_.insert(deck_.end(), weight, kind_index(name));
+    for (uint32_t id = 1; id <= 4; ++id) sessions_.push_back(new_session(*rng_, id));
+  }
+
+  bool emit_next(EventEmitter &emitter) {
+    if (next_card_ >= deck_.size()) shuffle();
+    return emitter.emit(deck_[next_card_++], sessions_[rng_->below(sessions_.size())]);
+  }
+
+ private:
+  void shuffle() {
+    for (size_t i = deck_.size() - 1; i > 0; --i) std::swap(deck_[i], deck_[rng_->below(i + 1)]);
+    next_card_ = 0;
+  }
+
+  SplitMix64 *rng_;
+  std::vector<size_t> deck_;
+  size_t next_card_ = SIZE_MAX;
+  std::vector<SessionState> sessions_;
+};
+
+template <class Scenario>
+bool run_scenario(Scenario &scenario, EventEmitter &emitter, uint64_t events, Progress *progress) {
+  for (uint64_t i = 0; i < events; ++i) {
+    if (!scenario.emit_next(emitter)) return false;
+    if (progress != nullptr) progress->update(i + 1, i + 1);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, EventMix mix,
+                           Progress *progress) {
+  SplitMix64 rng(seed);
+  EventEmitter emitter(writer, &rng);
+  if (mix == EventMix::bench) {
+    BenchScenario scenario(&rng);
+    return run_scenario(scenario, emitter, events, progress);
+  }
+  RealisticScenario scenario(events, &rng);
+  return run_scenario(scenario, emitter, events, progress);
+}
+
+size_t synthetic_event_kind_count() {
+  return kKindCount;
+}
+
+}  // namespace vxtrace

@@ -1,0 +1,16 @@
+// vxtrace stats: per event name the count, the decode failures and the payload
+// bytes, and totals over the whole trace.
+#pragma once
+
+#include "core/options.h"
+
+namespace vxtrace {
+
+struct StatsOptions {
+  InputOptions in;
+  bool json = false;
+};
+
+int run_stats(const StatsOptions &options);
+
+}  // namespace vxtrace

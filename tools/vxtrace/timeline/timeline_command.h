@@ -1,0 +1,19 @@
+// vxtrace timeline: the trace as a timeline for trace viewers.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/options.h"
+
+namespace vxtrace {
+
+struct TimelineOptions {
+  InputOptions in;
+  std::vector<std::string> event_globs;
+  std::string output;  // empty: standard output
+};
+
+int run_timeline(const TimelineOptions &options);
+
+}  // namespace vxtrace

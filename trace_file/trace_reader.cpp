@@ -1,0 +1,461 @@
+// Reads a trace file record by record for the buffer iterator. Every record is
+// checked completely before it is reported as present, so the iterator only
+// ever sees whole records; the first damaged one ends the input and is
+// remembered for the caller to report.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "little_endian.h"
+#include "vexlo/vxtrace_file.h"
+
+namespace {
+
+using vxtrace::ByteSource;
+
+struct PendingRecord {
+  enum Kind { none, definition, event } kind = none;
+  uint32_t id = 0;
+  uint64_t timestamp = 0;
+  const uint8_t *payload = nullptr;  // or the name
+  uint32_t size = 0;                 // payload size, or name length
+  uint64_t record_size = 0;
+  bool replayed = false;  // a definition given to vxt_reader_open_range
+};
+
+void set_error(vxt_error *error, vxt_status status, uint64_t offset, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+void set_error(vxt_error *error, vxt_status status, uint64_t offset, const char *format, ...) {
+  if (error == nullptr) return;
+  error->status = status;
+  error->offset = offset;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(error->message, sizeof error->message, format, args);
+  va_end(args);
+}
+
+void clear_error(vxt_error *error) {
+  if (error != nullptr) *error = vxt_error{};
+}
+
+}  // namespace
+
+struct vxt_reader {
+  std::unique_ptr<ByteSource> source;
+  int owned_fd = -1;
+  uint64_t input_size = 0;
+  vxt_error error{};
+  uint64_t offset = 0;
+  uint64_t definitions = 0;
+  PendingRecord pending;
+  bool has_last_event = false;
+  vxt_event_info last_event{};
+  // Names stay valid for the iterator's whole life, one copy per id. A name
+  // replaced by a redefinition is still quoted by the iterator's log line for
+  // that redefinition, so it is freed only at the next callback.
+  std::vector<std::unique_ptr<char[]>> names_by_id;
+  std::unique_ptr<char[]> retired_name;
+  // The bytes of the source's last fetch_ahead, from which records are taken
+  // until one reaches beyond them: one virtual call for many records.
+  const uint8_t *view = nullptr;
+  uint64_t view_offset = 0;
+  size_t view_size = 0;
+  // Definitions to deliver before the first record (vxt_reader_open_range).
+  std::vector<std::pair<uint32_t, std::string>> replay;
+  size_t replayed = 0;
+
+  ~vxt_reader() {
+    source.reset();
+    if (owned_fd >= 0) close(owned_fd);
+  }
+
+  bool damaged(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  bool check_header();
+  bool prepare_next();
+  bool prepare_event(const uint8_t *tag);
+  bool prepare_definition();
+  bool prepare_replayed_definition();
+  // The bytes [at, at + want) as fetch gives them, from the view when it
+  // holds them.
+  const uint8_t *bytes_at(uint64_t at, size_t want, size_t *available) {
+    if (at >= view_offset && at - view_offset <= view_size &&
+        view_size - (at - view_offset) >= want) {
+      *available = want;
+      return view + (at - view_offset);
+    }
+    return refill_view(at, want, available);
+  }
+  const uint8_t *refill_view(uint64_t at, size_t want, size_t *available);
+  void drop_source();
+  const char *store_name(uint32_t id, const uint8_t *name, size_t length);
+};
+
+bool vxt_reader::damaged(const char *format, ...) {
+  error.status = VXT_DAMAGED;
+  error.offset = offset;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(error.message, sizeof error.message, format, args);
+  va_end(args);
+  return false;
+}
+
+bool vxt_reader::check_header() {
+  size_t available = 0;
+  const uint8_t *header = source->fetch(0, VXT_HEADER_SIZE, &available);
+  if (available < VXT_HEADER_SIZE) {
+    if (!source->io_error().empty()) {
+      set_error(&error, VXT_IO_ERROR, 0, "%s", source->io_error().c_str());
+      return false;
+    }
+    // Too short to hold a header: say so only if what is there could be one.
+    const size_t magic_present = std::min<size_t>(available, VXT_MAGIC_SIZE);
+    if (magic_present > 0 && std::memcmp(header, VXT_MAGIC, magic_present) != 0) {
+      set_error(&error, VXT_NOT_A_TRACE, 0, "not a trace file (bad magic)");
+      return false;
+    }
+    set_error(&error, VXT_NOT_A_TRACE, 0, "truncated header: %u bytes needed, %zu present",
+              VXT_HEADER_SIZE, available);
+    return false;
+  }
+  if (std::memcmp(header, VXT_MAGIC, VXT_MAGIC_SIZE) != 0) {
+    set_error(&error, VXT_NOT_A_TRACE, 0, "not a trace file (bad magic)");
+    return false;
+  }
+  const uint32_t version = vxtrace::load_le<uint32_t>(header + 8);
+  const uint32_t flags = vxtrace::load_le<uint32_t>(header + 12);
+  if (version != VXT_VERSION) {
+    set_error(&error, VXT_NOT_A_TRACE, 8, "unsupported format version %u (this reader reads %u)",
+              version, VXT_VERSION);
+    return false;
+  }
+  if (flags != 0) {
+    set_error(&error, VXT_NOT_A_TRACE, 12, "unsupported header flags 0x%x", flags);
+    return false;
+  }
+  offset = VXT_HEADER_SIZE;
+  return true;
+}
+
+const uint8_t *vxt_reader::refill_view(uint64_t at, size_t want, size_t *available) {
+  size_t readable = 0;
+  const uint8_t *bytes = source->fetch_ahead(at, want, &readable);
+  view = bytes;
+  view_offset = at;
+  view_size = bytes != nullptr ? readable : 0;
+  *available = std::min(want, readable);
+  return bytes;
+}
+
+void vxt_reader::drop_source() {
+  pending = PendingRecord{};
+  view = nullptr;
+  view_size = 0;
+  if (source != nullptr) source->release();
+  source.reset();
+}
+
+bool vxt_reader::prepare_replayed_definition() {
+  const auto &[id, name] = replay[replayed];
+  pending.kind = PendingRecord::definition;
+  pending.id = id;
+  pending.payload = reinterpret_cast<const uint8_t *>(name.data());
+  pending.size = static_cast<uint32_t>(name.size());
+  pending.record_size = 0;
+  pending.replayed = true;
+  return true;
+}
+
+// Makes the next record pending when it is complete and well formed. False at
+// the end of the input or at damage (then error is set).
+bool vxt_reader::prepare_next() {
+  if (error.status != VXT_OK || source == nullptr) return false;
+  if (pending.kind != PendingRecord::none) return true;
+  if (replayed < replay.size()) return prepare_replayed_definition();
+  size_t available = 0;
+  const uint8_t *tag = bytes_at(offset, 1, &available);
+  if (available == 0) {
+    if (!source->io_error().empty())
+      set_error(&error, VXT_IO_ERROR, offset, "%s at byte %llu", source->io_error().c_str(),
+                static_cast<unsigned long long>(offset));
+    return false;
+  }
+  if (*tag == VXT_TAG_EVENT) return prepare_event(tag);
+  if (*tag == VXT_TAG_DEFINITION) return prepare_definition();
+  return damaged("unknown record tag 0x%02x at byte %llu", *tag,
+                 static_cast<unsigned long long>(offset));
+}
+
+bool vxt_reader::prepare_event(const uint8_t *record) {
+  const auto at = static_cast<unsigned long long>(offset);
+  size_t available = 0;
+  record = bytes_at(offset, VXT_EVENT_RECORD_HEADER_SIZE, &available);
+  if (available < VXT_EVENT_RECORD_HEADER_SIZE)
+    return damaged("truncated data record at byte %llu: header needs %u bytes, %zu left", at,
+                   VXT_EVENT_RECORD_HEADER_SIZE, available);
+  const uint32_t payload_size = vxtrace::load_le<uint32_t>(record + 13);
+  if (payload_size > VXT_MAX_PAYLOAD_SIZE)
+    return damaged("data record at byte %llu announces %u payload bytes, more than the limit of %u",
+                   at, payload_size, VXT_MAX_PAYLOAD_SIZE);
+  const size_t record_size = VXT_EVENT_RECORD_HEADER_SIZE + size_t{payload_size};
+  record = bytes_at(offset, record_size, &available);
+  if (available < record_size)
+    return damaged("truncated data record at byte %llu: %u payload bytes announced, %zu left", at,
+                   payload_size, available - VXT_EVENT_RECORD_HEADER_SIZE);
+  pending.kind = PendingRecord::event;
+  pending.id = vxtrace::load_le<uint32_t>(record + 1);
+  pending.timestamp = vxtrace::load_le<uint64_t>(record + 5);
+  pending.payload = record + VXT_EVENT_RECORD_HEADER_SIZE;
+  pending.size = payload_size;
+  pending.record_size = record_size;
+  return true;
+}
+
+bool vxt_reader::prepare_definition() {
+  const auto at = static_cast<unsigned long long>(offset);
+  constexpr size_t kNameStart = 5;
+  constexpr size_t kLongest = kNameStart + VXT_MAX_NAME_LENGTH + 1;
+  size_t available = 0;
+  const uint8_t *record = bytes_at(offset, kLongest, &available);
+  if (available < kNameStart)
+    return damaged("truncated definition at byte %llu: %zu of its 5 leading bytes present", at,
+                   available);
+  const uint32_t id = vxtrace::load_le<uint32_t>(record + 1);
+  if (id > VXT_MAX_DEFINED_ID)
+    return damaged("definition at byte %llu binds event id %u, above the limit of %u", at, id,
+                   VXT_MAX_DEFINED_ID);
+  const void *nul = std::memchr(record + kNameStart, 0, available - kNameStart);
+  if (nul == nullptr && available < kLongest)
+    return damaged("truncated definition at byte %llu: event name not terminated", at);
+  if (nul == nullptr)
+    return damaged("definition at byte %llu: event name longer than %u bytes", at,
+                   VXT_MAX_NAME_LENGTH);
+  const size_t name_length = static_cast<const uint8_t *>(nul) - (record + kNameStart);
+  if (name_length == 0) return damaged("definition at byte %llu: empty event name", at);
+  pending.kind = PendingRecord::definition;
+  pending.id = id;
+  pending.payload = record + kNameStart;
+  pending.size = static_cast<uint32_t>(name_length);
+  pending.record_size = kNameStart + name_length + 1;
+  return true;
+}
+
+const char *vxt_reader::store_name(uint32_t id, const uint8_t *name, size_t length) {
+  if (names_by_id.size() <= id) names_by_id.resize(size_t{id} + 1);
+  std::unique_ptr<char[]> &slot = names_by_id[id];
+  // A trace that repeats its definitions (concatenated recordings) costs nothing.
+  if (slot != nullptr && std::strlen(slot.get()) == length &&
+      std::memcmp(slot.get(), name, length) == 0)
+    return slot.get();
+  std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]);
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy.get(), name, length);
+  copy[length] = '\0';
+  retired_name = std::move(slot);
+  slot = std::move(copy);
+  return slot.get();
+}
+
+namespace {
+
+vxt_reader *as_reader(void *user_data) {
+  return static_cast<vxt_reader *>(user_data);
+}
+
+bool reader_has_more(void *user_data) {
+  vxt_reader *reader = as_reader(user_data);
+  reader->retired_name.reset();
+  return reader->prepare_next();
+}
+
+bool reader_read_event(void *user_data, vx_event_data *out) {
+  vxt_reader *reader = as_reader(user_data);
+  reader->retired_name.reset();
+  if (!reader->prepare_next() || reader->pending.kind != PendingRecord::event) return false;
+  const PendingRecord &record = reader->pending;
+  out->id = record.id;
+  out->timestamp = record.timestamp;
+  out->payload = record.payload;
+  out->payload_size = record.size;
+  reader->last_event = {record.id, record.timestamp, reader->offset, record.size};
+  reader->has_last_event = true;
+  reader->offset += record.record_size;
+  reader->pending = PendingRecord{};
+  return true;
+}
+
+bool reader_read_definition(void *user_data, vx_event_definition *out) {
+  vxt_reader *reader = as_reader(user_data);
+  reader->retired_name.reset();
+  if (!reader->prepare_next() || reader->pending.kind != PendingRecord::definition) return false;
+  const PendingRecord &record = reader->pending;
+  const char *name = reader->store_name(record.id, record.payload, record.size);
+  if (name == nullptr) {
+    set_error(&reader->error, VXT_IO_ERROR, reader->offset, "out of memory for an event name");
+    return false;
+  }
+  out->id = record.id;
+  out->name = name;
+  if (record.replayed)
+    ++reader->replayed;
+  else
+    ++reader->definitions;
+  reader->offset += record.record_size;
+  reader->pending = PendingRecord{};
+  return true;
+}
+
+void reader_close(void *user_data) {
+  as_reader(user_data)->drop_source();
+}
+
+vxt_reader *open_over(std::unique_ptr<ByteSource> source, int owned_fd, vxt_error *error) {
+  std::unique_ptr<vxt_reader> reader(new (std::nothrow) vxt_reader);
+  if (reader == nullptr) {
+    if (owned_fd >= 0) close(owned_fd);
+    set_error(error, VXT_IO_ERROR, 0, "out of memory");
+    return nullptr;
+  }
+  reader->source = std::move(source);
+  reader->owned_fd = owned_fd;
+  reader->input_size = reader->source->size();
+  if (!reader->check_header()) {
+    if (error != nullptr) *error = reader->error;
+    return nullptr;
+  }
+  clear_error(error);
+  return reader.release();
+}
+
+}  // namespace
+
+extern "C" {
+
+vxt_reader *vxt_reader_open_memory(const void *data, size_t size, const char *, vxt_error *error) {
+  return open_over(vxtrace::make_memory_source(data, size), -1, error);
+}
+
+vxt_reader *vxt_reader_open_fd(int fd, const char *, vxt_error *error) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    set_error(error, VXT_IO_ERROR, 0, "%s", std::strerror(errno));
+    return nullptr;
+  }
+  std::unique_ptr<ByteSource> source;
+  // Files that report no size (such as those of /proc) are streamed.
+  if (S_ISREG(status.st_mode) && status.st_size > 0)
+    source = vxtrace::make_mapped_source(fd, static_cast<uint64_t>(status.st_size));
+  if (source == nullptr) source = vxtrace::make_stream_source(fd);
+  return open_over(std::move(source), -1, error);
+}
+
+vxt_reader *vxt_reader_open_path(const char *path, vxt_error *error) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    set_error(error, VXT_IO_ERROR, 0, "cannot open: %s", std::strerror(errno));
+    return nullptr;
+  }
+  vxt_reader *reader = vxt_reader_open_fd(fd, path, error);
+  if (reader == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  reader->owned_fd = fd;
+  return reader;
+}
+
+void vxt_reader_fill(vxt_reader *reader, vx_buffer_reader *out) {
+  *out = vx_buffer_reader{reader, reader_has_more, reader_read_definition, reader_read_event,
+                          reader_close};
+}
+
+bool vxt_reader_skip_record(vxt_reader *reader, vxt_record_info *out) {
+  reader->retired_name.reset();
+  if (!reader->prepare_next()) return false;
+  const PendingRecord &record = reader->pending;
+  const bool definition = record.kind == PendingRecord::definition;
+  *out = vxt_record_info{};
+  out->tag = static_cast<uint8_t>(definition ? VXT_TAG_DEFINITION : VXT_TAG_EVENT);
+  out->id = record.id;
+  out->offset = reader->offset;
+  out->size = record.record_size;
+  // The name is NUL-terminated where it stands, in the file's bytes or in the
+  // copy of a replayed definition.
+  out->name = definition ? reinterpret_cast<const char *>(record.payload) : nullptr;
+  if (definition && record.replayed)
+    ++reader->replayed;
+  else if (definition)
+    ++reader->definitions;
+  reader->offset += record.record_size;
+  reader->pending = PendingRecord{};
+  return true;
+}
+
+vxt_reader *vxt_reader_open_range(int fd, uint64_t begin, uint64_t end,
+                                  const vxt_definition *definitions, size_t definition_count,
+                                  vxt_error *error) {
+  if (begin < VXT_HEADER_SIZE || end < begin || (definition_count != 0 && definitions == nullptr)) {
+    set_error(error, VXT_INVALID_ARGUMENT, begin, "invalid range %llu..%llu",
+              static_cast<unsigned long long>(begin), static_cast<unsigned long long>(end));
+    return nullptr;
+  }
+  std::unique_ptr<ByteSource> source = vxtrace::make_mapped_range_source(fd, begin, end);
+  if (source == nullptr) {
+    set_error(error, VXT_IO_ERROR, begin, "cannot map the file: %s", std::strerror(errno));
+    return nullptr;
+  }
+  std::unique_ptr<vxt_reader> reader(new (std::nothrow) vxt_reader);
+  if (reader == nullptr) {
+    set_error(error, VXT_IO_ERROR, 0, "out of memory");
+    return nullptr;
+  }
+  reader->source = std::move(source);
+  reader->input_size = end;
+  reader->offset = begin;
+  reader->replay.reserve(definition_count);
+  for (size_t i = 0; i < definition_count; ++i)
+    if (definitions[i].name != nullptr && definitions[i].name[0] != '\0')
+      reader->replay.emplace_back(definitions[i].id, definitions[i].name);
+  clear_error(error);
+  return reader.release();
+}
+
+const vxt_error *vxt_reader_error(const vxt_reader *reader) {
+  return &reader->error;
+}
+
+uint64_t vxt_reader_offset(const vxt_reader *reader) {
+  return reader->offset;
+}
+
+uint64_t vxt_reader_size(const vxt_reader *reader) {
+  return reader->input_size;
+}
+
+uint64_t vxt_reader_definition_count(const vxt_reader *reader) {
+  return reader->definitions;
+}
+
+bool vxt_reader_last_event(const vxt_reader *reader, vxt_event_info *out) {
+  if (reader->has_last_event) *out = reader->last_event;
+  return reader->has_last_event;
+}
+
+void vxt_reader_close(vxt_reader *reader) {
+  delete reader;
+}
+
+}  // extern "C"

@@ -1,0 +1,162 @@
+// Writes a trace file through a buffer that is flushed in large writes.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "little_endian.h"
+#include "vexlo/vxtrace_file.h"
+
+struct vxt_writer {
+  static constexpr size_t kFlushSize = size_t{1} << 20;
+
+  int fd = -1;
+  bool owns_fd = false;
+  std::vector<uint8_t> buffer;
+  uint64_t flushed = 0;
+  vxt_error error{};
+
+  ~vxt_writer() {
+    if (owns_fd) close(fd);
+  }
+
+  bool failed(vxt_status status, const char *format, ...) __attribute__((format(printf, 3, 4)));
+  bool flush();
+  uint8_t *append(size_t size);
+};
+
+bool vxt_writer::failed(vxt_status status, const char *format, ...) {
+  if (error.status == VXT_OK) {
+    error.status = status;
+    error.offset = flushed + buffer.size();
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(error.message, sizeof error.message, format, args);
+    va_end(args);
+  }
+  return false;
+}
+
+bool vxt_writer::flush() {
+  size_t written = 0;
+  while (written < buffer.size()) {
+    const ssize_t result = write(fd, buffer.data() + written, buffer.size() - written);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) {
+      buffer.clear();
+      return failed(VXT_IO_ERROR, "cannot write: %s", std::strerror(result < 0 ? errno : EIO));
+    }
+    written += static_cast<size_t>(result);
+  }
+  flushed += written;
+  buffer.clear();
+  return true;
+}
+
+uint8_t *vxt_writer::append(size_t size) {
+  if (buffer.size() + size > kFlushSize && !buffer.empty() && !flush()) return nullptr;
+  const size_t at = buffer.size();
+  buffer.resize(at + size);
+  return buffer.data() + at;
+}
+
+namespace {
+
+vxt_writer *start_writer(int fd, bool owns_fd, vxt_error *error) {
+  std::unique_ptr<vxt_writer> writer(new (std::nothrow) vxt_writer);
+  if (writer == nullptr) {
+    if (owns_fd) close(fd);
+    if (error != nullptr) *error = vxt_error{VXT_IO_ERROR, 0, "out of memory"};
+    return nullptr;
+  }
+  writer->fd = fd;
+  writer->owns_fd = owns_fd;
+  writer->buffer.reserve(vxt_writer::kFlushSize);
+  uint8_t *header = writer->append(VXT_HEADER_SIZE);
+  std::memcpy(header, VXT_MAGIC, VXT_MAGIC_SIZE);
+  vxtrace::store_le<uint32_t>(header + 8, VXT_VERSION);
+  vxtrace::store_le<uint32_t>(header + 12, 0);
+  if (error != nullptr) *error = vxt_error{};
+  return writer.release();
+}
+
+}  // namespace
+
+extern "C" {
+
+vxt_writer *vxt_writer_open_path(const char *path, vxt_error *error) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error != nullptr) {
+      *error = vxt_error{VXT_IO_ERROR, 0, ""};
+      std::snprintf(error->message, sizeof error->message, "cannot create: %s",
+                    std::strerror(errno));
+    }
+    return nullptr;
+  }
+  return start_writer(fd, true, error);
+}
+
+vxt_writer *vxt_writer_open_fd(int fd, vxt_error *error) {
+  return start_writer(fd, false, error);
+}
+
+bool vxt_writer_define(vxt_writer *writer, uint32_t id, const char *name) {
+  if (writer->error.status != VXT_OK) return false;
+  if (id > VXT_MAX_DEFINED_ID)
+    return writer->failed(VXT_INVALID_ARGUMENT, "event id %u is above the limit of %u", id,
+                          VXT_MAX_DEFINED_ID);
+  const size_t length = strnlen(name, VXT_MAX_NAME_LENGTH + 1);
+  if (length == 0 || length > VXT_MAX_NAME_LENGTH)
+    return writer->failed(VXT_INVALID_ARGUMENT, "event name must be 1 to %u bytes long",
+                          VXT_MAX_NAME_LENGTH);
+  uint8_t *record = writer->append(5 + length + 1);
+  if (record == nullptr) return false;
+  record[0] = VXT_TAG_DEFINITION;
+  vxtrace::store_le<uint32_t>(record + 1, id);
+  std::memcpy(record + 5, name, length + 1);
+  return true;
+}
+
+bool vxt_writer_write_event(vxt_writer *writer, uint32_t id, uint64_t timestamp,
+                            const void *payload, uint32_t payload_size) {
+  if (writer->error.status != VXT_OK) return false;
+  if (payload_size > VXT_MAX_PAYLOAD_SIZE)
+    return writer->failed(VXT_INVALID_ARGUMENT, "payload of %u bytes is above the limit of %u",
+                          payload_size, VXT_MAX_PAYLOAD_SIZE);
+  uint8_t *record = writer->append(VXT_EVENT_RECORD_HEADER_SIZE + size_t{payload_size});
+  if (record == nullptr) return false;
+  record[0] = VXT_TAG_EVENT;
+  vxtrace::store_le<uint32_t>(record + 1, id);
+  vxtrace::store_le<uint64_t>(record + 5, timestamp);
+  vxtrace::store_le<uint32_t>(record + 13, payload_size);
+  if (payload_size > 0) std::memcpy(record + VXT_EVENT_RECORD_HEADER_SIZE, payload, payload_size);
+  return true;
+}
+
+uint64_t vxt_writer_offset(const vxt_writer *writer) {
+  return writer->flushed + writer->buffer.size();
+}
+
+const vxt_error *vxt_writer_error(const vxt_writer *writer) {
+  return &writer->error;
+}
+
+bool vxt_writer_close(vxt_writer *writer, vxt_error *error) {
+  if (writer->error.status == VXT_OK) writer->flush();
+  if (writer->owns_fd && close(writer->fd) != 0 && writer->error.status == VXT_OK)
+    writer->failed(VXT_IO_ERROR, "cannot close: %s", std::strerror(errno));
+  writer->owns_fd = false;
+  const bool ok = writer->error.status == VXT_OK;
+  if (error != nullptr) *error = writer->error;
+  delete writer;
+  return ok;
+}
+
+}  // extern "C"
