@@ -48,7 +48,7 @@ int run_timeline(const TimelineOptions &options) {
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
-  const int fd = open_output_file(options.output);
+  const int fd = open_output_file(options.output, {options.in.input});
   if (fd < 0) return kExitUsage;
   bool written = false;
   {
@@ -57,8 +57,7 @@ int run_timeline(const TimelineOptions &options) {
     if (!written) report("cannot write the output: " + sink.error());
   }
   written = close_output_file(fd, options.output, written);
-  const int status = input_exit_status(opened);
-  return status != kExitSuccess ? status : written ? kExitSuccess : kExitUsage;
+  return run_exit_status(written, input_exit_status(opened));
 }
 
 }  // namespace vxtrace
