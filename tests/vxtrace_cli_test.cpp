@@ -424,12 +424,21 @@ TEST_F(VxtraceCliTest, OutputOntoTheInputIsRefusedAndTheInputKept) {
           {"timeline", "--output", output, "-"}}) {
       const ProcessResult result = run(args, path);
       EXPECT_EQ(result.exit_status, 1) << testing::PrintToString(args);
-      EXPECT_NE(result.err.find("cannot write to " + output + ": it is the input file"),
+      EXPECT_NE(result.err.find("cannot write to " + output + ": it is the same file as the input"),
                 std::string::npos)
           << result.err;
       ASSERT_TRUE(read_file(path) == bytes) << testing::PrintToString(args);
     }
   }
+  // The plug-in is mapped while the trace is read: it is an input too.
+  const std::string plugin = directory_.file("plugin.so");
+  std::filesystem::copy_file(VX_PLUGIN_PATH, plugin);
+  const std::string plugin_bytes = read_file(plugin);
+  const ProcessResult onto_plugin = run({"dump", "--plugin", plugin, path, "-o", plugin});
+  EXPECT_EQ(onto_plugin.exit_status, 1);
+  EXPECT_NE(onto_plugin.err.find("the same file as the input " + plugin), std::string::npos)
+      << onto_plugin.err;
+  EXPECT_TRUE(read_file(plugin) == plugin_bytes);
   EXPECT_EQ(run({"dump", "--quiet", path, "-o", directory_.file("other.jsonl")}).exit_status, 0);
 }
 

@@ -79,8 +79,8 @@ void open_input(const InputOptions &options, OpenedInput *opened) {
 int open_output_file(const std::string &path, const std::vector<std::string> &inputs) {
   if (const std::string *input = input_under_output(path, inputs)) {
     const std::string output = is_standard_stream(path) ? "standard output" : path;
-    report("cannot write to " + output + ": it is the input file (" + input_display_name(*input) +
-           "); nothing was written");
+    report("cannot write to " + output + ": it is the same file as the input " +
+           input_display_name(*input) + "; nothing was written");
     return -1;
   }
   if (is_standard_stream(path)) return STDOUT_FILENO;
@@ -100,6 +100,10 @@ int input_exit_status(const OpenedInput &opened) {
   if (error.status == VXT_OK) return kExitSuccess;
   report(opened.display_name + ": " + error.message);
   return exit_status_for(error);
+}
+
+std::vector<std::string> files_read(const InputOptions &options, const OpenedInput &opened) {
+  return {options.input, opened.plugin.path()};
 }
 
 int run_exit_status(bool output_written, int input_status) {

@@ -26,6 +26,10 @@ struct OpenedInput {
 
 void open_input(const InputOptions &options, OpenedInput *opened);
 
+// The files that a command reads while it writes: the trace and the plug-in,
+// which is mapped and would fault if it were truncated.
+std::vector<std::string> files_read(const InputOptions &options, const OpenedInput &opened);
+
 // Creates the output file; standard output for "" and "-". -1, reported,
 // when it cannot be created or when it is one of the inputs ("-" for standard
 // input): that is checked before anything is opened, since truncating the

@@ -48,7 +48,7 @@ int run_timeline(const TimelineOptions &options) {
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
-  const int fd = open_output_file(options.output, {options.in.input});
+  const int fd = open_output_file(options.output, files_read(options.in, opened));
   if (fd < 0) return kExitUsage;
   bool written = false;
   {
