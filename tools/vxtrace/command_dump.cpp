@@ -52,7 +52,7 @@ int run_dump(const DumpOptions &options) {
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
-  const int fd = open_output_file(options.output);
+  const int fd = open_output_file(options.output, files_read(options.in, opened));
   if (fd < 0) return kExitUsage;
   bool written = false;
   // Damage is reported when the input was read to its end; --limit may stop
@@ -73,9 +73,10 @@ int run_dump(const DumpOptions &options) {
     if (!written) report("cannot write the output: " + sink.error());
   }
   written = close_output_file(fd, options.output, written);
-  if (input_failed) return kExitUsage;
-  const int status = check_input ? input_exit_status(opened) : kExitSuccess;
-  return status != kExitSuccess ? status : written ? kExitSuccess : kExitUsage;
+  const int input_status = input_failed  ? kExitUsage
+                           : check_input ? input_exit_status(opened)
+                                         : kExitSuccess;
+  return run_exit_status(written, input_status);
 }
 
 }  // namespace vxtrace

@@ -26,9 +26,15 @@ struct OpenedInput {
 
 void open_input(const InputOptions &options, OpenedInput *opened);
 
+// The files that a command reads while it writes: the trace and the plug-in,
+// which is mapped and would fault if it were truncated.
+std::vector<std::string> files_read(const InputOptions &options, const OpenedInput &opened);
+
 // Creates the output file; standard output for "" and "-". -1, reported,
-// when it cannot be created.
-int open_output_file(const std::string &path);
+// when it cannot be created or when it is one of the inputs ("-" for standard
+// input): that is checked before anything is opened, since truncating the
+// output would destroy the trace being read.
+int open_output_file(const std::string &path, const std::vector<std::string> &inputs);
 
 // Closes what open_output_file opened. A failed close loses written data, so
 // it is reported and turns a successful write into a failed one.
@@ -37,5 +43,10 @@ bool close_output_file(int fd, const std::string &path, bool written);
 // After the event loop: reports damage or a read failure of the input and
 // returns the exit status for it.
 int input_exit_status(const OpenedInput &opened);
+
+// The exit status of a command that turned its input into an output. A
+// failed output is 1 whatever the input: 2 promises that everything before
+// the damage was written.
+int run_exit_status(bool output_written, int input_status);
 
 }  // namespace vxtrace

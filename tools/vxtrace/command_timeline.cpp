@@ -51,7 +51,7 @@ int run_timeline(const TimelineOptions &options) {
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
-  const int fd = open_output_file(options.output);
+  const int fd = open_output_file(options.output, files_read(options.in, opened));
   if (fd < 0) return kExitUsage;
   bool written = false;
   {
@@ -60,8 +60,7 @@ int run_timeline(const TimelineOptions &options) {
     if (!written) report("cannot write the output: " + sink.error());
   }
   written = close_output_file(fd, options.output, written);
-  const int status = input_exit_status(opened);
-  return status != kExitSuccess ? status : written ? kExitSuccess : kExitUsage;
+  return run_exit_status(written, input_exit_status(opened));
 }
 
 }  // namespace vxtrace

@@ -22,7 +22,7 @@ struct DumpOptions {
   InputOptions in;
   std::vector<std::string> event_globs;
   std::optional<uint64_t> limit;
-  std::string output;  // empty: standard output
+  std::string output;        // empty (no -o) or "-": standard output
   unsigned jobs = 0;         // worker threads; 0: one per core
   uint64_t chunk_bytes = 0;  // input bytes per worker task; 0: chosen from jobs
 };
@@ -35,16 +35,17 @@ struct StatsOptions {
 struct TimelineOptions {
   InputOptions in;
   std::vector<std::string> event_globs;
-  std::string output;  // empty: standard output
+  std::string output;  // empty (no -o) or "-": standard output
 };
 
 enum class EventMix { realistic, bench };
 
 struct GenerateOptions {
-  std::string output;
+  std::string output;  // "-": standard output
   uint64_t events = 0;
   uint64_t seed = 1;
   EventMix mix = EventMix::realistic;
+  bool force = false;  // replace an existing file; skip the free space check
   bool progress = true;
 };
 

@@ -1,5 +1,8 @@
 #include "generator.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -392,6 +395,25 @@ bool run_scenario(Scenario &scenario, EventEmitter &emitter, uint64_t events, Pr
   return true;
 }
 
+// Later events average within 0.1% of the first ones' size: the margin covers
+// that and the file system's own blocks.
+constexpr double kSizeMargin = 1.02;
+
+// The bytes of a whole trace of `events` events, written nowhere; 0 when they
+// cannot be counted.
+double written_size(uint64_t events, uint64_t seed, EventMix mix) {
+  const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (sink < 0) return 0;
+  double size = 0;
+  if (vxt_writer *writer = vxt_writer_open_fd(sink, nullptr)) {
+    const bool written = write_synthetic_trace(writer, events, seed, mix, nullptr);
+    const uint64_t bytes = vxt_writer_offset(writer);
+    if (vxt_writer_close(writer, nullptr) && written) size = static_cast<double>(bytes);
+  }
+  close(sink);
+  return size;
+}
+
 }  // namespace
 
 bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, EventMix mix,
@@ -404,6 +426,13 @@ bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, E
   }
   RealisticScenario scenario(events, &rng);
   return run_scenario(scenario, emitter, events, progress);
+}
+
+double estimated_trace_size(uint64_t events, uint64_t seed, EventMix mix) {
+  const uint64_t sample = std::min(events, kSizeSampleEvents);
+  const double sample_size = written_size(sample, seed, mix);
+  if (sample == 0) return sample_size;
+  return sample_size / static_cast<double>(sample) * static_cast<double>(events) * kSizeMargin;
 }
 
 size_t synthetic_event_kind_count() {
