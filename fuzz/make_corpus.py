@@ -97,8 +97,10 @@ def write_trace_corpus(vxtrace):
     for events, start, mix in ((1, 1, "realistic"), (5, 2, "realistic"), (20, 3, "realistic"),
                               (10, 5, "bench"), (40, 6, "bench")):
         output = directory / f"generated_{events}_events_start_{start}_{mix}.vxt"
-        subprocess.run([vxtrace, "generate", "-o", str(output), "--events", str(events),
-                        "--seed", str(start), "--mix", mix, "--no-progress"], check=True)
+        # --force: the corpus is made again over its earlier files.
+        subprocess.run([vxtrace, "generate", "--force", "-o", str(output),
+                        "--events", str(events), "--seed", str(start), "--mix", mix,
+                        "--no-progress"], check=True)
 
 
 def write_decode_corpus():

@@ -3,11 +3,20 @@
 #ifdef VX_VXTRACE_PATH
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <thread>
 
 #include "support/vxtrace_process.h"
 #include "support/vxtrace_reference_decoder.h"
@@ -25,11 +34,13 @@ class VxtraceCliTest : public testing::Test {
     return run_vxtrace(args, directory_.path(), stdin_path);
   }
 
+  // Tests write the same name again: --force.
   std::string generate(const std::string &name, uint64_t events, uint64_t start,
                        const std::string &mix = "realistic") {
     const std::string path = directory_.file(name);
-    const ProcessResult result = run({"generate", "-o", path, "--events", std::to_string(events),
-                                      "--seed", std::to_string(start), "--mix", mix});
+    const ProcessResult result =
+        run({"generate", "--force", "-o", path, "--events", std::to_string(events), "--seed",
+             std::to_string(start), "--mix", mix});
     EXPECT_EQ(result.exit_status, 0) << result.err;
     return path;
   }
@@ -280,23 +291,82 @@ TEST_F(VxtraceCliTest, RefusedHeaderWritesNothing) {
   EXPECT_NE(from_stdin.err.find("standard input"), std::string::npos) << from_stdin.err;
 }
 
+// Set for the tests of huge traces and inherited by the child: a vxtrace
+// that writes where it should refuse is stopped by SIGXFSZ long before the
+// disk is full.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit limit = previous_;
+    limit.rlim_cur = std::min(bytes, previous_.rlim_max);
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &previous_); }
+  FileSizeLimit(const FileSizeLimit &) = delete;
+  FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+ private:
+  rlimit previous_{};
+};
+
+constexpr rlim_t kLargestTestFile = rlim_t{256} << 20;
+
+// Every refused command line exits with 1, names what it refuses and
+// writes nothing: numbers that would wrap or exceed their range, empty paths,
+// unknown words, a trace larger than the file system's free space.
 TEST_F(VxtraceCliTest, UsageErrorsExitWith1AndHelpWith0) {
-  const std::vector<std::vector<std::string>> usage_errors = {
-      {},
-      {"dump"},
-      {"dump", "--limit", "many", "x.vxt"},
-      {"dump", "--no-such-option", "x.vxt"},
-      {"generate", "-o", directory_.file("g.vxt")},
-      {"generate", "-o", directory_.file("g.vxt"), "--events", "5", "--mix", "nope"},
-      {"frobnicate"},
-      {"dump", directory_.file("missing.vxt")}};
-  for (const std::vector<std::string> &args : usage_errors)
-    EXPECT_EQ(run(args).exit_status, 1) << testing::PrintToString(args);
-  for (const std::string command : {"dump", "stats", "generate"}) {
+  const std::string trace = generate("trace.vxt", 20, 1);
+  const std::string g = directory_.file("g.vxt");
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } refused[] = {
+      {{}, "subcommand is required"},
+      {{"--bogus"}, "unknown option '--bogus'"},
+      {{"frobnicate"}, "unknown command 'frobnicate'"},
+      {{"dump"}, "input is required"},
+      {{"dump", "--no-such-option", trace}, "--no-such-option"},
+      {{"dump", "--limit", "many", trace}, "--limit: 'many'"},
+      {{"dump", "--limit", "-1", trace}, "--limit: '-1'"},
+      {{"dump", "--limit", "18446744073709551616", trace}, "--limit: '18446744073709551616'"},
+      {{"dump", "--limit", "0x10", trace}, "--limit: '0x10'"},
+      {{"dump", "--jobs", "-2", trace}, "--jobs: '-2'"},
+      {{"dump", "--jobs", "0", trace}, "--jobs: '0'"},
+      {{"dump", "--jobs", "257", trace}, "--jobs: '257'"},
+      {{"dump", "--chunk-bytes", "-1", trace}, "--chunk-bytes: '-1'"},
+      {{"dump", "-o", "", trace}, "--output: empty path"},
+      {{"dump", "--plugin", "", trace}, "--plugin: empty path"},
+      {{"timeline", "-o", "", trace}, "--output: empty path"},
+      {{"stats", ""}, "input: empty path"},
+      {{"dump", directory_.file("missing.vxt")}, "missing.vxt"},
+      {{"generate", "-o", g}, "--events is required"},
+      {{"generate", "-o", g, "--events", "-5"}, "--events: '-5'"},
+      {{"generate", "-o", g, "--events", "1000000000001"}, "--events: '1000000000001'"},
+      {{"generate", "-o", g, "--events", "5", "--seed", "-1"}, "--seed: '-1'"},
+      {{"generate", "-o", g, "--events", "5", "--seed", "18446744073709551616"}, "--seed"},
+      {{"generate", "-o", g, "--events", "5", "--mix", "nope"}, "--mix"},
+      {{"generate", "-o", "", "--events", "5"}, "--output: empty path"},
+      {{"generate", "-o", g, "--events", "1000000000000"}, "(--force writes anyway)"},
+      {{"generate", "-o", directory_.path(), "--events", "5", "--force"}, "is a directory"},
+  };
+  const FileSizeLimit limit(kLargestTestFile);
+  for (const auto &[args, message] : refused) {
+    const ProcessResult result = run(args);
+    EXPECT_EQ(result.exit_status, 1) << testing::PrintToString(args);
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    EXPECT_TRUE(result.out.empty()) << testing::PrintToString(args);
+  }
+  EXPECT_FALSE(std::filesystem::exists(g));
+  for (const std::string command : {"dump", "stats", "generate", "timeline"}) {
     const ProcessResult help = run({command, "--help"});
     EXPECT_EQ(help.exit_status, 0) << command;
-    EXPECT_NE(help.out.find("--"), std::string::npos) << command;
+    EXPECT_NE(help.out.find("--no-progress "), std::string::npos) << help.out;
+    EXPECT_EQ(help.out.find('{'), std::string::npos) << help.out;
   }
+  // A glob is taken as it is, brackets included.
+  EXPECT_TRUE(run({"dump", "--event", "[]", trace}).out.empty());
+  EXPECT_EQ(split_lines(run({"dump", "--event", "/[v]elocast/*", trace}).out).size(), 20u);
 }
 
 TEST_F(VxtraceCliTest, PluginProblemsAreNamed) {
@@ -324,6 +394,136 @@ TEST_F(VxtraceCliTest, QuietSilencesThePluginLog) {
   EXPECT_EQ(quiet.exit_status, 0);
   EXPECT_TRUE(quiet.err.empty()) << quiet.err;
   EXPECT_EQ(quiet.out, loud.out);
+}
+
+// The files of directory other than the runner's .stdout and .stderr.
+std::vector<std::string> files_in(const std::string &directory) {
+  std::vector<std::string> names;
+  for (const auto &entry : std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name != ".stdout" && name != ".stderr") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Whatever name leads to the input (itself, a symbolic or a hard link, or
+// standard input), every command that writes refuses it before opening it.
+TEST_F(VxtraceCliTest, OutputOntoTheInputIsRefusedAndTheInputKept) {
+  const std::string path = generate("trace.vxt", 500, 4);
+  const std::string bytes = read_file(path);
+  const std::string symlink = directory_.file("symlink.vxt"),
+                    hardlink = directory_.file("hard.vxt");
+  std::filesystem::create_symlink(path, symlink);
+  std::filesystem::create_hard_link(path, hardlink);
+  for (const std::string &output : {path, symlink, hardlink}) {
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"dump", "--jobs", "1", path, "-o", output},
+          {"dump", "--jobs", "2", path, "-o", output},
+          {"timeline", path, "-o", output},
+          {"timeline", "--output", output, "-"}}) {
+      const ProcessResult result = run(args, path);
+      EXPECT_EQ(result.exit_status, 1) << testing::PrintToString(args);
+      EXPECT_NE(result.err.find("cannot write to " + output + ": it is the same file as the input"),
+                std::string::npos)
+          << result.err;
+      ASSERT_TRUE(read_file(path) == bytes) << testing::PrintToString(args);
+    }
+  }
+  // The plug-in is mapped while the trace is read: it is an input too.
+  const std::string plugin = directory_.file("plugin.so");
+  std::filesystem::copy_file(VX_PLUGIN_PATH, plugin);
+  const std::string plugin_bytes = read_file(plugin);
+  const ProcessResult onto_plugin = run({"dump", "--plugin", plugin, path, "-o", plugin});
+  EXPECT_EQ(onto_plugin.exit_status, 1);
+  EXPECT_NE(onto_plugin.err.find("the same file as the input " + plugin), std::string::npos)
+      << onto_plugin.err;
+  EXPECT_TRUE(read_file(plugin) == plugin_bytes);
+  EXPECT_EQ(run({"dump", "--quiet", path, "-o", directory_.file("other.jsonl")}).exit_status, 0);
+}
+
+// A write failure is status 1 even when the input is damaged: 2 would
+// promise that the records before the damage were written.
+TEST_F(VxtraceCliTest, FailedOutputIsStatus1WhateverTheInput) {
+  const std::string bytes = read_file(generate("trace.vxt", 300, 6));
+  const std::string cut = directory_.file("cut.vxt");
+  write_file(cut, bytes.substr(0, bytes.size() - 5));
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"dump", "--jobs", "1"}, {"dump", "--jobs", "2"}, {"timeline"}}) {
+    std::vector<std::string> damaged = args;
+    damaged.push_back(cut);
+    ASSERT_EQ(run(damaged).exit_status, 2);
+    damaged.insert(damaged.end(), {"-o", "/dev/full"});
+    const ProcessResult full = run(damaged);
+    EXPECT_EQ(full.exit_status, 1) << testing::PrintToString(damaged);
+    EXPECT_NE(full.err.find("cannot write the output"), std::string::npos) << full.err;
+  }
+}
+
+// An existing file is replaced only with --force; the trace is written under
+// a temporary name and renamed when complete, so that neither a refusal nor
+// an interruption leaves anything behind.
+TEST_F(VxtraceCliTest, GenerateReplacesOnlyWithForceAndLeavesNoPartialFile) {
+  const std::string path = generate("trace.vxt", 200, 1);
+  const std::string first = read_file(path);
+  const std::vector<std::string> again = {"generate", "-o", path, "--events", "300", "--seed", "2"};
+  const ProcessResult refused = run(again);
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_NE(refused.err.find("the file exists (--force replaces it)"), std::string::npos)
+      << refused.err;
+  EXPECT_TRUE(read_file(path) == first);
+  std::vector<std::string> forced = again;
+  forced.push_back("--force");
+  ASSERT_EQ(run(forced).exit_status, 0);
+  const std::string second = read_file(path);
+  EXPECT_TRUE(second == read_file(generate("fresh.vxt", 300, 2)));
+  struct stat status {};
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  EXPECT_NE(status.st_mode & S_IRGRP, 0u) << "the temporary file's private mode was kept";
+  const ProcessResult to_stdout = run({"generate", "-o", "-", "--events", "300", "--seed", "2"});
+  EXPECT_EQ(to_stdout.exit_status, 0);
+  EXPECT_TRUE(to_stdout.out == second);
+  EXPECT_EQ(files_in(directory_.path()), (std::vector<std::string>{"fresh.vxt", "trace.vxt"}));
+
+  // Interrupted while the temporary file grows: it goes with the process.
+  const std::string big = directory_.file("big.vxt");
+  const FileSizeLimit limit(kLargestTestFile);
+  const int pid = start_vxtrace(
+      {"generate", "--force", "-o", big, "--events", "1000000000000", "--no-progress"},
+      directory_.path());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (files_in(directory_.path()).size() < 3 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const std::vector<std::string> while_running = files_in(directory_.path());
+  kill(pid, SIGINT);
+  const ProcessResult interrupted = wait_for_vxtrace(pid, directory_.path());
+  ASSERT_EQ(while_running.size(), 3u);
+  EXPECT_EQ(while_running[0].rfind(".big.vxt.", 0), 0u) << while_running[0];
+  EXPECT_EQ(interrupted.signal, SIGINT) << interrupted.err;
+  EXPECT_EQ(files_in(directory_.path()), (std::vector<std::string>{"fresh.vxt", "trace.vxt"}));
+}
+
+// Event names reach the plug-in's log lines; control bytes in them are
+// written escaped, in the default logger's line shape, on one worker as on
+// several.
+TEST_F(VxtraceCliTest, LogLinesEscapeControlBytes) {
+  const std::string path = directory_.file("names.vxt");
+  write_file(path, build_trace([](vxt_writer *writer) {
+               vxt_writer_define(writer, 1, "/x/\x1b]0;title\x07\r\n");
+               vxt_writer_define(writer, 1, "/x/\x9b\xc2\x9b\x7f\xc3\xa9");
+               vxt_writer_write_event(writer, 1, 5, "ab", 2);
+             }));
+  const std::string expected =
+      "got event id 1 for the '/x/\\x9b\\xc2\\x9b\\x7f\xc3\xa9' event, but the id was already "
+      "assigned to '/x/\\x1b]0;title\\x07\\x0d\\x0a'\n";
+  const std::regex shape(R"(^[0-9]+\.[0-9]{3} \[error/[^\]\x00-\x1f]+\]: )");
+  for (const std::string jobs : {"1", "2"}) {
+    const ProcessResult result = run({"dump", "--jobs", jobs, "--chunk-bytes", "1", path});
+    EXPECT_EQ(result.exit_status, 0);
+    ASSERT_EQ(split_lines(result.err).size(), 1u) << result.err;
+    EXPECT_TRUE(std::regex_search(result.err, shape)) << result.err;
+    EXPECT_EQ(result.err.substr(result.err.find("]: ") + 3), expected);
+  }
 }
 
 }  // namespace

@@ -16,18 +16,29 @@ extern char **environ;
 
 namespace vxtrace_test {
 
-ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::string &directory,
-                          const std::string &stdin_path) {
-  ProcessResult result;
+namespace {
+
+std::string out_path(const std::string &directory) {
+  return directory + "/.stdout";
+}
+
+std::string err_path(const std::string &directory) {
+  return directory + "/.stderr";
+}
+
+}  // namespace
+
+int start_vxtrace(const std::vector<std::string> &args, const std::string &directory,
+                  const std::string &stdin_path) {
 #ifdef VX_VXTRACE_PATH
-  const std::string out_path = directory + "/.stdout", err_path = directory + "/.stderr";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(
       &actions, STDIN_FILENO, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(),
+  const std::string out = out_path(directory), err = err_path(directory);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(),
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<std::string> argv_strings{VX_VXTRACE_PATH};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
@@ -38,18 +49,35 @@ ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::strin
   const int spawned = posix_spawn(&pid, VX_VXTRACE_PATH, &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start vxtrace");
+  return pid;
+#else
+  (void)args, (void)directory, (void)stdin_path;
+  return -1;
+#endif
+}
+
+ProcessResult wait_for_vxtrace(int pid, const std::string &directory) {
+  ProcessResult result;
   int status = 0;
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0) {
   }
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.peak_rss_kib = usage.ru_maxrss;
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.out = read_file(out_path(directory));
+  result.err = read_file(err_path(directory));
+  return result;
+}
+
+ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::string &directory,
+                          const std::string &stdin_path) {
+#ifdef VX_VXTRACE_PATH
+  return wait_for_vxtrace(start_vxtrace(args, directory, stdin_path), directory);
 #else
   (void)args, (void)directory, (void)stdin_path;
+  return {};
 #endif
-  return result;
 }
 
 TemporaryDirectory::TemporaryDirectory() {

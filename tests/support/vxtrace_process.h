@@ -10,6 +10,7 @@ namespace vxtrace_test {
 
 struct ProcessResult {
   int exit_status = -1;  // -1 when the child did not exit normally
+  int signal = 0;        // the signal that ended the child, 0 when it exited
   std::string out;
   std::string err;
   long peak_rss_kib = 0;  // the child's largest resident set
@@ -19,6 +20,11 @@ struct ProcessResult {
 // input. Output and errors are collected through files in directory.
 ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::string &directory,
                           const std::string &stdin_path = "");
+
+// The same in two steps, for tests that act on the running child.
+int start_vxtrace(const std::vector<std::string> &args, const std::string &directory,
+                  const std::string &stdin_path = "");
+ProcessResult wait_for_vxtrace(int pid, const std::string &directory);
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when the object goes.

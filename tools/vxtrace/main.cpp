@@ -1,5 +1,8 @@
 // vxtrace: the command-line consumer of recorded velocast trace buffers.
 #include <CLI/CLI.hpp>
+#include <charconv>
+#include <cstdio>
+#include <limits>
 #include <map>
 
 #include "commands.h"
@@ -8,26 +11,93 @@ namespace {
 
 using vxtrace::EventMix;
 
+// Timestamps of a generated trace rise by up to 99 µs per event; this many
+// events keep them far from wrapping around.
+constexpr uint64_t kMostGeneratedEvents = 1'000'000'000'000;
+
+// A plain decimal number in [least, most]. CLI11 would read "-5" into an
+// unsigned as 2^64-5 and accepts "0x", "0b" and "1e3" forms; every numeric
+// option goes through this check instead, so a typo never wraps into a huge
+// count. CLI11 puts the option's name before the message, except for hidden
+// options: those pass their name here.
+CLI::Validator whole_number(uint64_t least, uint64_t most, const std::string &hidden_name) {
+  const std::string range = std::to_string(least) + " to " + std::to_string(most);
+  const std::string prefix = hidden_name.empty() ? "" : hidden_name + ": ";
+  return CLI::Validator(
+      [least, most, range, prefix](std::string &text) -> std::string {
+        uint64_t value = 0;
+        const bool digits_only =
+            !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        const bool fits =
+            std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
+        if (digits_only && fits && value >= least && value <= most) return std::string();
+        return prefix + "'" + text + "' is not a whole number from " + range;
+      },
+      "");
+}
+
+CLI::Validator non_empty_path() {
+  return CLI::Validator(
+      [](const std::string &text) { return text.empty() ? std::string("empty path") : ""; }, "");
+}
+
+template <class Number>
+CLI::Option *add_number(CLI::App *command, const std::string &name, Number *value,
+                        const std::string &description, uint64_t least,
+                        uint64_t most = std::numeric_limits<Number>::max()) {
+  return command->add_option(name, *value, description)
+      ->check(whole_number(least, most, ""))
+      ->type_name("N");
+}
+
+// Left out of --help, for tests.
+template <class Number>
+void add_hidden_number(CLI::App *command, const std::string &name, Number *value, uint64_t least) {
+  command->add_option(name, *value)
+      ->check(whole_number(least, std::numeric_limits<Number>::max(), name))
+      ->group("");
+}
+
+CLI::Option *add_path(CLI::App *command, const std::string &name, std::string *path,
+                      const std::string &description) {
+  return command->add_option(name, *path, description)->check(non_empty_path());
+}
+
+// Flags are declared without CLI11's "{false}" default syntax, which would
+// show in --help as part of the name.
+void add_no_progress(CLI::App *command, bool *progress) {
+  command->add_flag_callback(
+      "--no-progress", [progress] { *progress = false; }, "No progress line on standard error");
+}
+
+// Takes one glob per --event, kept literally: CLI11 would otherwise read
+// "[...]" as a list and "[]" as no glob at all.
+void add_event_globs(CLI::App *command, std::vector<std::string> *globs) {
+  command->add_option("--event", *globs, "Only events whose name matches this glob (repeatable)")
+      ->allow_extra_args(false);
+}
+
 void add_input_options(CLI::App *command, vxtrace::InputOptions *in) {
-  command->add_option("input", in->input, "Trace file, or - for standard input")->required();
-  command->add_option("--plugin", in->plugin,
-                      "Plug-in shared object (default: beside vxtrace, then ../lib/)");
+  add_path(command, "input", &in->input, "Trace file, or - for standard input")->required();
+  add_path(command, "--plugin", &in->plugin,
+           "Plug-in shared object (default: beside vxtrace, then ../lib/)");
   command->add_flag("-q,--quiet", in->quiet, "Silence the plug-in's log lines");
-  command->add_flag("--no-progress{false}", in->progress, "No progress line on standard error");
+  add_no_progress(command, &in->progress);
 }
 
 CLI::App *add_dump(CLI::App &app, vxtrace::DumpOptions *options, uint64_t *limit) {
   CLI::App *dump = app.add_subcommand("dump", "Write every data record as a JSON line");
   add_input_options(dump, &options->in);
-  dump->add_option("--event", options->event_globs,
-                   "Only events whose name matches this glob (repeatable)");
-  dump->add_option("--limit", *limit, "Stop after this many lines");
-  dump->add_option("-o,--output", options->output, "Write to this file instead of standard output");
-  dump->add_option("-j,--jobs", options->jobs,
-                   "Worker threads (default: one per core); the output is the same for any number")
-      ->check(CLI::Range(1u, 256u));
+  add_event_globs(dump, &options->event_globs);
+  add_number(dump, "--limit", limit, "Stop after this many lines", 0);
+  add_path(dump, "-o,--output", &options->output,
+           "Write to this file instead of standard output (- for standard output)");
+  add_number(dump, "-j,--jobs", &options->jobs,
+             "Worker threads, 1 to 256 (default: one per core); the output is the same for any "
+             "number",
+             1, 256);
   // For tests that need many small parts of a small trace.
-  dump->add_option("--chunk-bytes", options->chunk_bytes)->group("")->check(CLI::PositiveNumber);
+  add_hidden_number(dump, "--chunk-bytes", &options->chunk_bytes, 1);
   return dump;
 }
 
@@ -40,15 +110,22 @@ CLI::App *add_stats(CLI::App &app, vxtrace::StatsOptions *options) {
 
 CLI::App *add_generate(CLI::App &app, vxtrace::GenerateOptions *options) {
   CLI::App *generate = app.add_subcommand("generate", "Write a synthetic trace");
-  generate->add_option("-o,--output", options->output, "Trace file to write")->required();
-  generate->add_option("--events", options->events, "Number of data records")->required();
-  generate->add_option("--seed", options->seed, "Seed; a seed always gives the same trace");
+  add_path(generate, "-o,--output", &options->output,
+           "Trace file to write (- for standard output, when it is not a terminal)")
+      ->required();
+  add_number(generate, "--events", &options->events, "Number of data records (at most 10^12)", 0,
+             kMostGeneratedEvents)
+      ->required();
+  add_number(generate, "--seed", &options->seed, "Seed; a seed always gives the same trace", 0);
   const std::map<std::string, EventMix> mixes{{"realistic", EventMix::realistic},
                                               {"bench", EventMix::bench}};
   generate->add_option("--mix", options->mix, "Event mix: realistic (default) or bench")
-      ->transform(CLI::CheckedTransformer(mixes, CLI::ignore_case));
-  generate->add_flag("--no-progress{false}", options->progress,
-                     "No progress line on standard error");
+      ->transform(CLI::CheckedTransformer(mixes, CLI::ignore_case).description(""))
+      ->type_name("realistic|bench");
+  generate->add_flag("--force", options->force,
+                     "Replace an existing file, and write even when the file system seems too "
+                     "full for the trace");
+  add_no_progress(generate, &options->progress);
   return generate;
 }
 
@@ -56,11 +133,21 @@ CLI::App *add_timeline(CLI::App &app, vxtrace::TimelineOptions *options) {
   CLI::App *timeline = app.add_subcommand(
       "timeline", "Write the trace as a timeline for Perfetto or chrome://tracing (JSON)");
   add_input_options(timeline, &options->in);
-  timeline->add_option("--event", options->event_globs,
-                       "Only events whose name matches this glob (repeatable)");
-  timeline->add_option("-o,--output", options->output,
-                       "Write to this file instead of standard output");
+  add_event_globs(timeline, &options->event_globs);
+  add_path(timeline, "-o,--output", &options->output,
+           "Write to this file instead of standard output (- for standard output)");
   return timeline;
+}
+
+// CLI11 checks that a command was given before it looks at what it could not
+// place, so "vxtrace frobnicate" would only hear that a command is required.
+int report_unknown_word(const std::string &word) {
+  const bool option = !word.empty() && word.front() == '-';
+  std::fprintf(stderr,
+               "vxtrace: unknown %s '%s'; the commands are dump, stats, generate and "
+               "timeline (see --help)\n",
+               option ? "option" : "command", word.c_str());
+  return vxtrace::kExitUsage;
 }
 
 }  // namespace
@@ -80,6 +167,8 @@ int main(int argc, char **argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
+    if (app.get_subcommands().empty() && !app.remaining().empty())
+      return report_unknown_word(app.remaining().front());
     return app.exit(error) == 0 ? vxtrace::kExitSuccess : vxtrace::kExitUsage;
   }
   if (dump->parsed()) {

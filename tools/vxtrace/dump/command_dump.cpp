@@ -5,13 +5,13 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/command_support.h"
 #include "core/decoded_record.h"
-#include "core/progress.h"
 #include "dump/dump_command.h"
 #include "dump/event_line_writer.h"
 #include "dump/parallel_dump.h"
-#include "select/event_filter.h"
+#include "io/command_support.h"
+#include "io/progress.h"
+#include "select/selected_records.h"
 #include "text/output_sink.h"
 
 namespace vxtrace {
@@ -27,13 +27,11 @@ bool dump_events(const DumpOptions &options, const OpenedInput &opened, OutputSi
   RecordAllocator allocator;
   TextBuffer text(kWriteBlockSize + kWriteBlockSize / 4);
   EventLineWriter writer(&text, plugin_constant_text(opened.plugin.api()));
-  EventFilter filter(options.event_globs);
   Progress progress(options.in.progress, vxt_reader_size(session->reader()));
-  uint64_t events = 0, lines = 0;
+  SelectedRecords records(session, options.event_globs, &progress);
+  uint64_t lines = 0;
   EventView event;
-  while ((!options.limit || lines < *options.limit) && !sink->failed() && session->next(&event)) {
-    progress.update(vxt_reader_offset(session->reader()), ++events);
-    if (!filter.selected(event)) continue;
+  while ((!options.limit || lines < *options.limit) && !sink->failed() && records.next(&event)) {
     const DecodedRecord record(event, session->iterator(), &allocator);
     writer.write(event, record);
     ++lines;
@@ -53,30 +51,24 @@ int run_dump(const DumpOptions &options) {
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
-  const int fd = open_output_file(options.output);
-  if (fd < 0) return kExitUsage;
-  bool written = false;
   // Damage is reported when the input was read to its end; --limit may stop
   // the dump before.
   bool check_input = true;
   bool input_failed = false;
-  {
-    OutputSink sink(fd);
-    const unsigned jobs = dump_job_count(options);
-    if (jobs > 1 && can_dump_in_parallel(options)) {
-      const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, &sink);
-      written = result.written;
-      check_input = !result.limit_reached;
-      input_failed = result.input_failed;
-    } else {
-      written = dump_events(options, opened, &sink);
-    }
-    if (!written) report("cannot write the output: " + sink.error());
-  }
-  written = close_output_file(fd, options.output, written);
-  if (input_failed) return kExitUsage;
-  const int status = check_input ? input_exit_status(opened) : kExitSuccess;
-  return status != kExitSuccess ? status : written ? kExitSuccess : kExitUsage;
+  const std::optional<bool> written =
+      write_output(options.output, files_read(options.in, opened), [&](OutputSink *sink) {
+        const unsigned jobs = dump_job_count(options);
+        if (jobs <= 1 || !can_dump_in_parallel(options)) return dump_events(options, opened, sink);
+        const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, sink);
+        check_input = !result.limit_reached;
+        input_failed = result.input_failed;
+        return result.written;
+      });
+  if (!written) return kExitUsage;
+  const int input_status = input_failed  ? kExitUsage
+                           : check_input ? input_exit_status(opened)
+                                         : kExitSuccess;
+  return run_exit_status(*written, input_status);
 }
 
 }  // namespace vxtrace

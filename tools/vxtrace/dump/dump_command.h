@@ -14,7 +14,7 @@ struct DumpOptions {
   InputOptions in;
   std::vector<std::string> event_globs;
   std::optional<uint64_t> limit;
-  std::string output;        // empty: standard output
+  std::string output;        // empty (no -o) or "-": standard output
   unsigned jobs = 0;         // worker threads; 0: one per core
   uint64_t chunk_bytes = 0;  // input bytes per worker task; 0: chosen from jobs
 };

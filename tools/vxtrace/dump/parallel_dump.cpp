@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "core/decoded_record.h"
-#include "core/progress.h"
 #include "core/record_allocator.h"
 #include "core/trace_session.h"
 #include "dump/event_line_writer.h"
-#include "select/event_filter.h"
+#include "io/progress.h"
+#include "select/selected_records.h"
 #include "text/text_buffer.h"
 
 namespace vxtrace {
@@ -244,9 +244,7 @@ struct DumpContext {
 class PartRenderer {
  public:
   explicit PartRenderer(DumpContext *context)
-      : context_(context),
-        writer_(nullptr, context->constant_text),
-        filter_(context->options.event_globs) {}
+      : context_(context), writer_(nullptr, context->constant_text) {}
 
   void render(Part *part) {
     const DefinitionSet &definitions = *part->definitions;
@@ -272,14 +270,23 @@ class PartRenderer {
 
  private:
   void render_events(TraceSession *session, Part *part) {
+    SelectedRecords records(session, context_->options.event_globs, nullptr);
+    render_selected(&records, part);
+    // Every data record of the part counts towards the progress line.
+    part->events = records.records_read();
+  }
+
+  void render_selected(SelectedRecords *records, Part *part) {
     const std::optional<uint64_t> &limit = context_->options.limit;
     writer_.set_output(&part->text);
     EventView event;
-    while (session->next(&event)) {
-      ++part->events;
-      if (part->events % kCancelCheckInterval == 0 && context_->queue.cancelled()) return;
-      if (!filter_.selected(event)) continue;
-      const DecodedRecord record(event, session->iterator(), &allocator_);
+    uint64_t cancel_checks = 0;
+    while (records->next(&event)) {
+      if (records->records_read() / kCancelCheckInterval != cancel_checks) {
+        cancel_checks = records->records_read() / kCancelCheckInterval;
+        if (context_->queue.cancelled()) return;
+      }
+      const DecodedRecord record(event, records->session()->iterator(), &allocator_);
       writer_.write(event, record);
       ++part->lines;
       if (!limit) continue;
@@ -292,7 +299,6 @@ class PartRenderer {
   DumpContext *context_;
   RecordAllocator allocator_;
   EventLineWriter writer_;
-  EventFilter filter_;
 };
 
 void run_worker(DumpContext *context) {

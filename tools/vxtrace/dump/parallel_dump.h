@@ -8,8 +8,8 @@
 
 #include <vector>
 
-#include "core/command_support.h"
 #include "dump/dump_command.h"
+#include "io/command_support.h"
 #include "text/fast_printer.h"
 #include "text/output_sink.h"
 

@@ -1,19 +1,66 @@
 // vxtrace generate: a synthetic recording for tests, benchmarks and samples.
-#include <cstdio>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
-#include "core/command_support.h"
-#include "core/progress.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "generate/generate_command.h"
 #include "generate/generator.h"
+#include "io/command_support.h"
+#include "io/pending_file.h"
+#include "io/progress.h"
 
 namespace vxtrace {
+namespace {
 
-int run_generate(const GenerateOptions &options) {
+std::string directory_of(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An existing file may be a recording: it is replaced only with --force, and
+// a directory never.
+bool may_write_to(const std::string &path, bool force) {
+  struct stat existing {};
+  if (stat(path.c_str(), &existing) != 0) return true;
+  if (S_ISDIR(existing.st_mode)) {
+    report(path + ": is a directory");
+    return false;
+  }
+  if (force) return true;
+  report(path + ": the file exists (--force replaces it)");
+  return false;
+}
+
+// Refuses a trace that would fill the file system. When the free space is
+// unknown the write itself will tell.
+bool fits_free_space(const GenerateOptions &options) {
+  const std::string directory = directory_of(options.output);
+  struct statvfs file_system {};
+  if (options.force || statvfs(directory.c_str(), &file_system) != 0) return true;
+  const double free_bytes =
+      static_cast<double>(file_system.f_bavail) * static_cast<double>(file_system.f_frsize);
+  const double needed = estimated_trace_size(options.events, options.seed, options.mix);
+  if (needed <= free_bytes) return true;
+  char sizes[128];
+  std::snprintf(sizes, sizeof sizes, "about %.0f bytes, and %s has %.0f bytes free", needed,
+                directory.c_str(), free_bytes);
+  report(options.output + ": " + std::to_string(options.events) + " events need " + sizes +
+         " (--force writes anyway)");
+  return false;
+}
+
+// Writes the whole trace to fd, which stays open; false, reported, on failure.
+bool write_trace(const GenerateOptions &options, int fd, const std::string &name) {
   vxt_error error{};
-  vxt_writer *writer = vxt_writer_open_path(options.output.c_str(), &error);
+  vxt_writer *writer = vxt_writer_open_fd(fd, &error);
   if (writer == nullptr) {
-    report(options.output + ": " + error.message);
-    return kExitUsage;
+    report(name + ": " + error.message);
+    return false;
   }
   bool written = false;
   {
@@ -21,10 +68,29 @@ int run_generate(const GenerateOptions &options) {
     written = write_synthetic_trace(writer, options.events, options.seed, options.mix, &progress);
   }
   if (!vxt_writer_close(writer, &error) || !written) {
-    report(options.output + ": " + error.message);
+    report(name + ": " + error.message);
+    return false;
+  }
+  return true;
+}
+
+// "-o -": a trace is binary, and is not for a terminal to interpret.
+int generate_to_standard_output(const GenerateOptions &options) {
+  if (isatty(STDOUT_FILENO)) {
+    report("standard output is a terminal; redirect it, or name a file with -o");
     return kExitUsage;
   }
-  return kExitSuccess;
+  return write_trace(options, STDOUT_FILENO, "standard output") ? kExitSuccess : kExitUsage;
+}
+
+}  // namespace
+
+int run_generate(const GenerateOptions &options) {
+  if (options.output == "-") return generate_to_standard_output(options);
+  if (!may_write_to(options.output, options.force) || !fits_free_space(options)) return kExitUsage;
+  PendingFile file(options.output);
+  if (!file.opened() || !write_trace(options, file.fd(), options.output)) return kExitUsage;
+  return file.commit(options.force) ? kExitSuccess : kExitUsage;
 }
 
 }  // namespace vxtrace

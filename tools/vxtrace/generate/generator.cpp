@@ -1,5 +1,8 @@
 #include "generate/generator.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -7,13 +10,15 @@
 #include <string_view>
 #include <vector>
 
-#include "core/progress.h"
 #include "generate/payload_writer.h"
+#include "io/progress.h"
+#include "schema/event_kind.h"
 
 namespace vxtrace {
 namespace {
 
-struct EventKind {
+// How each kind is written, in the catalogue's order (indexed by EventKind).
+struct KindWriter {
   std::string_view name;
   void (*write)(ValueModel &, PayloadBuffer &);
   bool video;  // reports video times and sizes
@@ -24,22 +29,21 @@ constexpr bool concerns_video(std::string_view name) {
          name.find("cursor") != std::string_view::npos;
 }
 
-constexpr EventKind kKinds[] = {
+constexpr KindWriter kKinds[] = {
 #define VX_EVENT(short_name, payload_type) \
   {"/velocast/" #short_name, &write_payload<payload_type>, concerns_video(#short_name)},
 #include "events/catalogue.def"
 };
 constexpr size_t kKindCount = std::size(kKinds);
+static_assert(kKindCount == kEventKindCount);
 
-size_t kind_index(std::string_view short_name) {
-  for (size_t i = 0; i < kKindCount; ++i)
-    if (kKinds[i].name.substr(std::string_view("/velocast/").size()) == short_name) return i;
-  return kKindCount;  // unreachable for the names used below
+constexpr size_t kind_index(EventKind kind) {
+  return static_cast<size_t>(kind);
 }
 
-std::vector<size_t> kind_indexes(std::initializer_list<std::string_view> short_names) {
+std::vector<size_t> kind_indexes(std::initializer_list<EventKind> kinds) {
   std::vector<size_t> indexes;
-  for (std::string_view name : short_names) indexes.push_back(kind_index(name));
+  for (EventKind kind : kinds) indexes.push_back(kind_index(kind));
   return indexes;
 }
 
@@ -93,20 +97,20 @@ class EventEmitter {
 };
 
 void EventEmitter::update_state(size_t kind, SessionState &s) {
-  static const size_t audio_packet = kind_index("audio_packet_received");
-  static const size_t video_packet = kind_index("video_packet_received");
-  static const size_t cursor = kind_index("video_stream_cursor_frame_displayed");
-  static const size_t sink_write = kind_index("audio_sink_write_data");
-  static const size_t queue_push = kind_index("media_audio_queue_push_packet");
-  static const size_t silence_push = kind_index("media_audio_queue_push_silence");
-  static const size_t volume = kind_index("audio_volume_changed");
-  static const size_t buffer_fill = kind_index("media_player_buffer_changed");
-  static const size_t position = kind_index("media_player_position_changed");
-  static const size_t duration = kind_index("media_player_duration_changed");
-  static const size_t load = kind_index("media_channel_load_media");
-  static const size_t channel_seek = kind_index("media_channel_seek");
-  static const size_t mute = kind_index("media_channel_set_muted");
-  static const size_t state = kind_index("media_player_media_state_changed");
+  static const size_t audio_packet = kind_index(EventKind::audio_packet_received);
+  static const size_t video_packet = kind_index(EventKind::video_packet_received);
+  static const size_t cursor = kind_index(EventKind::video_stream_cursor_frame_displayed);
+  static const size_t sink_write = kind_index(EventKind::audio_sink_write_data);
+  static const size_t queue_push = kind_index(EventKind::media_audio_queue_push_packet);
+  static const size_t silence_push = kind_index(EventKind::media_audio_queue_push_silence);
+  static const size_t volume = kind_index(EventKind::audio_volume_changed);
+  static const size_t buffer_fill = kind_index(EventKind::media_player_buffer_changed);
+  static const size_t position = kind_index(EventKind::media_player_position_changed);
+  static const size_t duration = kind_index(EventKind::media_player_duration_changed);
+  static const size_t load = kind_index(EventKind::media_channel_load_media);
+  static const size_t channel_seek = kind_index(EventKind::media_channel_seek);
+  static const size_t mute = kind_index(EventKind::media_channel_set_muted);
+  static const size_t state = kind_index(EventKind::media_player_media_state_changed);
   SplitMix64 &rng = *rng_;
   if (kind == audio_packet) {
     ++s.audio_packet_id;
@@ -186,7 +190,7 @@ class RealisticScenario {
     pending_.pop_front();
     SessionState &session = session_by_id(step.session_id);
     const bool ok = emitter.emit(step.kind, session);
-    if (step.kind == kind_index("network_session_destroyed")) end_session(step.session_id);
+    if (step.kind == kind_index(EventKind::network_session_destroyed)) end_session(step.session_id);
     return ok;
   }
 
@@ -280,57 +284,68 @@ class RealisticScenario {
     return total;
   }
 
-  const std::vector<size_t> kSessionStart =
-      kind_indexes({"network_session_created", "headroom_watcher_delay_changed",
-                    "audio_config_changed", "audio_decoder_input_config_changed",
-                    "audio_decoder_output_config_changed", "audio_queue_input_config_changed",
-                    "audio_queue_output_config_changed", "video_config_changed",
-                    "video_decoder_config_changed", "stream_player_cursor_shape_changed"});
-  const std::vector<size_t> kSessionEnd =
-      kind_indexes({"audio_flush", "audio_reorder_buffer_flush", "audio_queue_flush",
-                    "video_decoder_begin_flush", "video_decoder_reset",
-                    "network_session_about_to_be_deleted", "network_session_destroyed"});
+  const std::vector<size_t> kSessionStart = kind_indexes(
+      {EventKind::network_session_created, EventKind::headroom_watcher_delay_changed,
+       EventKind::audio_config_changed, EventKind::audio_decoder_input_config_changed,
+       EventKind::audio_decoder_output_config_changed, EventKind::audio_queue_input_config_changed,
+       EventKind::audio_queue_output_config_changed, EventKind::video_config_changed,
+       EventKind::video_decoder_config_changed, EventKind::stream_player_cursor_shape_changed});
+  const std::vector<size_t> kSessionEnd = kind_indexes(
+      {EventKind::audio_flush, EventKind::audio_reorder_buffer_flush, EventKind::audio_queue_flush,
+       EventKind::video_decoder_begin_flush, EventKind::video_decoder_reset,
+       EventKind::network_session_about_to_be_deleted, EventKind::network_session_destroyed});
   const std::vector<size_t> kLoad = kind_indexes(
-      {"media_channel_load_media", "media_player_media_state_changed", "media_demuxer_probe_begin",
-       "media_demuxer_probe_end", "media_demuxer_select_streams", "media_player_duration_changed",
-       "media_player_seekable_changed", "media_video_stream_new_video_config",
-       "media_audio_stream_new_audio_config", "media_audio_queue_change_sink_config",
-       "media_channel_play", "media_player_is_playing"});
+      {EventKind::media_channel_load_media, EventKind::media_player_media_state_changed,
+       EventKind::media_demuxer_probe_begin, EventKind::media_demuxer_probe_end,
+       EventKind::media_demuxer_select_streams, EventKind::media_player_duration_changed,
+       EventKind::media_player_seekable_changed, EventKind::media_video_stream_new_video_config,
+       EventKind::media_audio_stream_new_audio_config,
+       EventKind::media_audio_queue_change_sink_config, EventKind::media_channel_play,
+       EventKind::media_player_is_playing});
   const std::vector<Activity> activities_ = {
-      {40, kind_indexes({"audio_packet_received", "audio_reorder_buffer_packet_received",
-                         "audio_reorder_buffer_packet_sent", "audio_decoder_packet_received",
-                         "audio_decoder_packet_sent", "audio_queue_packet_received",
-                         "media_audio_queue_push_packet", "audio_queue_read",
-                         "audio_sink_write_data"})},
-      {25, kind_indexes({"video_packet_received", "video_decoder_packet_received",
-                         "video_decoder_update_begin", "video_decoder_update_end",
-                         "video_decoder_frame_produced", "video_stream_frame_received",
-                         "video_stream_frame_displayed", "video_stream_displayed_frame_consumed",
-                         "video_decoder_frame_returned"})},
-      {6,
-       kind_indexes({"video_stream_cursor_frame_displayed", "video_stream_cursor_frame_displayed",
-                     "video_stream_cursor_frame_displayed"})},
-      {10,
-       kind_indexes({"media_demuxer_get_frame_begin", "media_demuxer_get_frame_end",
-                     "media_audio_stream_new_audio_packet", "media_audio_sink_new_audio_packet",
-                     "media_video_stream_new_video_packet", "media_video_sink_new_decoded_video",
-                     "media_video_sink_frame_displayed", "media_player_position_changed"})},
-      {3, kind_indexes({"media_player_buffer_changed",
-                        "media_video_stream_encoded_buffer_size_changed",
-                        "media_audio_stream_encoded_buffer_size_changed",
-                        "media_audio_sink_buffer_size_changed"})},
-      {4, kind_indexes({"audio_sink_info", "audio_sink_clock_drift_update"})},
-      {2, kind_indexes({"media_audio_queue_push_silence", "audio_sink_write_silence"})},
-      {1, kind_indexes({"audio_packet_dropped_on_startup", "audio_sink_dropped_samples"})},
-      {1, kind_indexes({"video_stream_frame_dropped", "media_video_sink_frame_dropped",
-                        "video_decoder_drop"})},
-      {1, kind_indexes({"audio_volume_changed"})},
+      {40, kind_indexes(
+               {EventKind::audio_packet_received, EventKind::audio_reorder_buffer_packet_received,
+                EventKind::audio_reorder_buffer_packet_sent,
+                EventKind::audio_decoder_packet_received, EventKind::audio_decoder_packet_sent,
+                EventKind::audio_queue_packet_received, EventKind::media_audio_queue_push_packet,
+                EventKind::audio_queue_read, EventKind::audio_sink_write_data})},
+      {25, kind_indexes({EventKind::video_packet_received, EventKind::video_decoder_packet_received,
+                         EventKind::video_decoder_update_begin, EventKind::video_decoder_update_end,
+                         EventKind::video_decoder_frame_produced,
+                         EventKind::video_stream_frame_received,
+                         EventKind::video_stream_frame_displayed,
+                         EventKind::video_stream_displayed_frame_consumed,
+                         EventKind::video_decoder_frame_returned})},
+      {6, kind_indexes({EventKind::video_stream_cursor_frame_displayed,
+                        EventKind::video_stream_cursor_frame_displayed,
+                        EventKind::video_stream_cursor_frame_displayed})},
+      {10, kind_indexes({EventKind::media_demuxer_get_frame_begin,
+                         EventKind::media_demuxer_get_frame_end,
+                         EventKind::media_audio_stream_new_audio_packet,
+                         EventKind::media_audio_sink_new_audio_packet,
+                         EventKind::media_video_stream_new_video_packet,
+                         EventKind::media_video_sink_new_decoded_video,
+                         EventKind::media_video_sink_frame_displayed,
+                         EventKind::media_player_position_changed})},
+      {3, kind_indexes({EventKind::media_player_buffer_changed,
+                        EventKind::media_video_stream_encoded_buffer_size_changed,
+                        EventKind::media_audio_stream_encoded_buffer_size_changed,
+                        EventKind::media_audio_sink_buffer_size_changed})},
+      {4, kind_indexes({EventKind::audio_sink_info, EventKind::audio_sink_clock_drift_update})},
+      {2, kind_indexes(
+              {EventKind::media_audio_queue_push_silence, EventKind::audio_sink_write_silence})},
+      {1, kind_indexes(
+              {EventKind::audio_packet_dropped_on_startup, EventKind::audio_sink_dropped_samples})},
+      {1, kind_indexes({EventKind::video_stream_frame_dropped,
+                        EventKind::media_video_sink_frame_dropped, EventKind::video_decoder_drop})},
+      {1, kind_indexes({EventKind::audio_volume_changed})},
       {1, kLoad},
-      {1, kind_indexes({"media_channel_seek", "media_demuxer_seek", "video_decoder_seek",
-                        "media_video_stream_seek_begin", "media_audio_stream_seek_begin",
-                        "media_video_sink_seek", "media_audio_sink_seek",
-                        "media_video_stream_seek_end", "media_audio_stream_seek_end",
-                        "media_player_position_changed"})},
+      {1, kind_indexes({EventKind::media_channel_seek, EventKind::media_demuxer_seek,
+                        EventKind::video_decoder_seek, EventKind::media_video_stream_seek_begin,
+                        EventKind::media_audio_stream_seek_begin, EventKind::media_video_sink_seek,
+                        EventKind::media_audio_sink_seek, EventKind::media_video_stream_seek_end,
+                        EventKind::media_audio_stream_seek_end,
+                        EventKind::media_player_position_changed})},
       {0.3, {}},  // a session ends and another begins
   };
 
@@ -349,20 +364,20 @@ class RealisticScenario {
 class BenchScenario {
  public:
   explicit BenchScenario(SplitMix64 *rng) : rng_(rng) {
-    static constexpr std::pair<std::string_view, int> kWeights[] = {
-        {"audio_packet_received", 18},
-        {"media_audio_queue_push_packet", 12},
-        {"audio_queue_read", 12},
-        {"audio_sink_write_data", 12},
-        {"video_stream_frame_displayed", 10},
-        {"video_packet_received", 8},
-        {"video_decoder_update_end", 8},
-        {"media_demuxer_get_frame_begin", 6},
-        {"media_demuxer_get_frame_end", 6},
-        {"audio_sink_info", 4},
-        {"media_demuxer_select_streams", 2},
-        {"audio_volume_changed", 2}};
-    for (const auto &[name, weight] : kWeights) deck_.insert(deck_.end(), weight, kind_index(name));
+    static constexpr std::pair<EventKind, int> kWeights[] = {
+        {EventKind::audio_packet_received, 18},
+        {EventKind::media_audio_queue_push_packet, 12},
+        {EventKind::audio_queue_read, 12},
+        {EventKind::audio_sink_write_data, 12},
+        {EventKind::video_stream_frame_displayed, 10},
+        {EventKind::video_packet_received, 8},
+        {EventKind::video_decoder_update_end, 8},
+        {EventKind::media_demuxer_get_frame_begin, 6},
+        {EventKind::media_demuxer_get_frame_end, 6},
+        {EventKind::audio_sink_info, 4},
+        {EventKind::media_demuxer_select_streams, 2},
+        {EventKind::audio_volume_changed, 2}};
+    for (const auto &[kind, weight] : kWeights) deck_.insert(deck_.end(), weight, kind_index(kind));
     for (uint32_t id = 1; id <= 4; ++id) sessions_.push_back(new_session(*rng_, id));
   }
 
@@ -392,6 +407,25 @@ bool run_scenario(Scenario &scenario, EventEmitter &emitter, uint64_t events, Pr
   return true;
 }
 
+// Later events average within 0.1% of the first ones' size: the margin covers
+// that and the file system's own blocks.
+constexpr double kSizeMargin = 1.02;
+
+// The bytes of a whole trace of `events` events, written nowhere; 0 when they
+// cannot be counted.
+double written_size(uint64_t events, uint64_t seed, EventMix mix) {
+  const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (sink < 0) return 0;
+  double size = 0;
+  if (vxt_writer *writer = vxt_writer_open_fd(sink, nullptr)) {
+    const bool written = write_synthetic_trace(writer, events, seed, mix, nullptr);
+    const uint64_t bytes = vxt_writer_offset(writer);
+    if (vxt_writer_close(writer, nullptr) && written) size = static_cast<double>(bytes);
+  }
+  close(sink);
+  return size;
+}
+
 }  // namespace
 
 bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, EventMix mix,
@@ -404,6 +438,13 @@ bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, E
   }
   RealisticScenario scenario(events, &rng);
   return run_scenario(scenario, emitter, events, progress);
+}
+
+double estimated_trace_size(uint64_t events, uint64_t seed, EventMix mix) {
+  const uint64_t sample = std::min(events, kSizeSampleEvents);
+  const double sample_size = written_size(sample, seed, mix);
+  if (sample == 0) return sample_size;
+  return sample_size / static_cast<double>(sample) * static_cast<double>(events) * kSizeMargin;
 }
 
 size_t synthetic_event_kind_count() {

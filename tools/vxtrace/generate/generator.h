@@ -17,6 +17,12 @@ class Progress;
 bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, EventMix mix,
                            Progress *progress);
 
+// The size in bytes of the trace that write_synthetic_trace would write:
+// its first kSizeSampleEvents events are written nowhere, their size is
+// scaled to `events` and 2% is added. 0 when it cannot be measured.
+double estimated_trace_size(uint64_t events, uint64_t seed, EventMix mix);
+constexpr uint64_t kSizeSampleEvents = 65536;
+
 // The number of event kinds the generator knows (the catalogue's size).
 size_t synthetic_event_kind_count();
 

@@ -3,11 +3,24 @@
 namespace vxtrace {
 
 FieldRole field_role(std::string_view key) {
-#define VXTRACE_ROLE_MATCH(name) \
+#define VXTRACE_ROLE_MATCH(group, name) \
   if (key == #name) return FieldRole::name;
   VXTRACE_FIELD_ROLES(VXTRACE_ROLE_MATCH)
 #undef VXTRACE_ROLE_MATCH
   return FieldRole::unknown;
+}
+
+FieldGroup field_group(FieldRole role) {
+  switch (role) {
+#define VXTRACE_ROLE_GROUP(group, name) \
+  case FieldRole::name:                 \
+    return FieldGroup::group;
+    VXTRACE_FIELD_ROLES(VXTRACE_ROLE_GROUP)
+#undef VXTRACE_ROLE_GROUP
+    case FieldRole::unknown:
+      break;
+  }
+  return FieldGroup::other;
 }
 
 byte_blob ValueModel::blob() const {
@@ -16,8 +29,34 @@ byte_blob ValueModel::blob() const {
                    reinterpret_cast<uint8_t *>(const_cast<char *>(url.data()))};
 }
 
-// Session identity, packets and times.
+// One dispatch by group; a key the model does not know gets a plain random
+// value.
 int64_t ValueModel::integer_value(FieldRole role) {
+  switch (field_group(role)) {
+    case FieldGroup::identity:
+      return identity_value(role);
+    case FieldGroup::timing:
+      return timing_value(role);
+    case FieldGroup::audio_output:
+      return audio_output_value(role);
+    case FieldGroup::video:
+      return video_value(role);
+    case FieldGroup::media:
+      return media_value(role);
+    case FieldGroup::real:
+    case FieldGroup::other:
+      break;
+  }
+  return rng_->between(0, 1000);
+}
+
+double ValueModel::real_value(FieldRole role) {
+  if (field_group(role) == FieldGroup::real) return real_group_value(role);
+  return rng_->unit();
+}
+
+// Session identity, packets and times.
+int64_t ValueModel::identity_value(FieldRole role) {
   SessionState &s = *session_;
   const int64_t media_time = video_ ? s.video_time_us : s.audio_time_us;
   switch (role) {
@@ -57,8 +96,9 @@ int64_t ValueModel::integer_value(FieldRole role) {
     case FieldRole::channel_count:
       return s.channel_count;
     default:
-      return timing_value(role);
+      break;
   }
+  return 0;  // field_group sends only this group's keys here
 }
 
 // The audio queue and sink, and the clock drift correction.
@@ -98,8 +138,9 @@ int64_t ValueModel::timing_value(FieldRole role) {
     case FieldRole::total_written_frames:
       return static_cast<int64_t>(s.total_written_frames);
     default:
-      return audio_output_value(role);
+      break;
   }
+  return 0;  // field_group sends only this group's keys here
 }
 
 // The audio queue's pushes.
@@ -127,8 +168,9 @@ int64_t ValueModel::audio_output_value(FieldRole role) {
     case FieldRole::packet_consumed:
       return flag(0.9);
     default:
-      return video_value(role);
+      break;
   }
+  return 0;  // field_group sends only this group's keys here
 }
 
 // Video frames, the decoder and the cursor.
@@ -162,8 +204,9 @@ int64_t ValueModel::video_value(FieldRole role) {
     case FieldRole::cursor_height:
       return flag(0.8) ? 32 : 64;
     default:
-      return media_value(role);
+      break;
   }
+  return 0;  // field_group sends only this group's keys here
 }
 
 // Media playback: channel, player, demuxer, streams and sinks.
@@ -197,11 +240,12 @@ int64_t ValueModel::media_value(FieldRole role) {
     case FieldRole::is_end_of_stream:
       return flag(0.001);
     default:
-      return rng_->between(0, 1000);
+      break;
   }
+  return 0;  // field_group sends only this group's keys here
 }
 
-double ValueModel::real_value(FieldRole role) {
+double ValueModel::real_group_value(FieldRole role) {
   SessionState &s = *session_;
   switch (role) {
     case FieldRole::volume:
@@ -213,8 +257,9 @@ double ValueModel::real_value(FieldRole role) {
     case FieldRole::cursor_y:
       return s.cursor_y;
     default:
-      return rng_->unit();
+      break;
   }
+  return 0;  // field_group sends only this group's keys here
 }
 
 }  // namespace vxtrace

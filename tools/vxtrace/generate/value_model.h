@@ -13,39 +13,102 @@
 
 namespace vxtrace {
 
-#define VXTRACE_FIELD_ROLES(X)                                                                     \
-  X(session_id)                                                                                    \
-  X(type)                                                                                          \
-  X(device_id) X(playback_delay_us) X(id) X(rtp_timestamp) X(playback_timestamp_us) X(             \
-      data_size) X(velocast_system_time_us) X(codec_type) X(config_blob_size) X(sample_rate)       \
-      X(channel_count) X(until_us) X(volume) X(sink_sample_capacity) X(sink_delay_us) X(           \
-          want_read_bytes) X(actual_read_bytes) X(alsa_avail) X(alsa_delay) X(samples_per_channel) \
-          X(written_samples_per_channel) X(dropped_samples_per_channel) X(alsa_clock_lead_ns)      \
-              X(old_alsa_clock_correction_ns) X(old_correction_frames) X(extra_correction_frames)  \
-                  X(alsa_time_ns) X(alsa_trigger_time) X(total_written_frames) X(                  \
-                      drift_correction_frames) X(padded_width) X(padded_height) X(image_width)     \
-                      X(image_height) X(crop_left) X(crop_top) X(timestamp_us) X(rotation_deg) X(  \
-                          pack_timestamp) X(seek_timestamp) X(decoder_state) X(queue_size)         \
-                          X(can_decode) X(had_output) X(physical_address) X(timestamp) X(cursor_x) \
-                              X(cursor_y) X(cursor_enabled) X(cursor_width) X(cursor_height)       \
-                                  X(is_muted) X(time) X(percent_filled) X(state) X(is_seekable)    \
-                                      X(size) X(audio_index) X(video_index) X(ffmpeg_rc)           \
-                                          X(variant_count) X(duration) X(video_codec)              \
-                                              X(audio_codec) X(config_size) X(is_end_of_stream)    \
-                                                  X(update_index) X(media_time_us) X(push_pos)     \
-                                                      X(push_capacity) X(is_queue_empty)           \
-                                                          X(is_paused) X(packet_offset)            \
-                                                              X(count_silence_audio_frames)        \
-                                                                  X(count_dropped_audio_frames)    \
-                                                                      X(count_played_audio_frames) \
-                                                                          X(packet_consumed)
+// One line per payload field key: X(group, key). The group says which part of
+// the model chooses the value.
+// clang-format off
+#define VXTRACE_FIELD_ROLES(X)                \
+  X(identity, session_id)                     \
+  X(identity, type)                           \
+  X(identity, device_id)                      \
+  X(identity, playback_delay_us)              \
+  X(identity, id)                             \
+  X(identity, rtp_timestamp)                  \
+  X(identity, playback_timestamp_us)          \
+  X(identity, data_size)                      \
+  X(identity, velocast_system_time_us)        \
+  X(identity, codec_type)                     \
+  X(identity, config_blob_size)               \
+  X(identity, sample_rate)                    \
+  X(identity, channel_count)                  \
+  X(identity, until_us)                       \
+  X(real, volume)                             \
+  X(timing, sink_sample_capacity)             \
+  X(timing, sink_delay_us)                    \
+  X(timing, want_read_bytes)                  \
+  X(timing, actual_read_bytes)                \
+  X(timing, alsa_avail)                       \
+  X(timing, alsa_delay)                       \
+  X(timing, samples_per_channel)              \
+  X(timing, written_samples_per_channel)      \
+  X(timing, dropped_samples_per_channel)      \
+  X(timing, alsa_clock_lead_ns)               \
+  X(timing, old_alsa_clock_correction_ns)     \
+  X(timing, old_correction_frames)            \
+  X(timing, extra_correction_frames)          \
+  X(timing, alsa_time_ns)                     \
+  X(timing, alsa_trigger_time)                \
+  X(timing, total_written_frames)             \
+  X(timing, drift_correction_frames)          \
+  X(video, padded_width)                      \
+  X(video, padded_height)                     \
+  X(video, image_width)                       \
+  X(video, image_height)                      \
+  X(video, crop_left)                         \
+  X(video, crop_top)                          \
+  X(identity, timestamp_us)                   \
+  X(real, rotation_deg)                       \
+  X(identity, pack_timestamp)                 \
+  X(identity, seek_timestamp)                 \
+  X(video, decoder_state)                     \
+  X(video, queue_size)                        \
+  X(video, can_decode)                        \
+  X(video, had_output)                        \
+  X(video, physical_address)                  \
+  X(identity, timestamp)                      \
+  X(real, cursor_x)                           \
+  X(real, cursor_y)                           \
+  X(video, cursor_enabled)                    \
+  X(video, cursor_width)                      \
+  X(video, cursor_height)                     \
+  X(media, is_muted)                          \
+  X(identity, time)                           \
+  X(media, percent_filled)                    \
+  X(media, state)                             \
+  X(media, is_seekable)                       \
+  X(media, size)                              \
+  X(media, audio_index)                       \
+  X(media, video_index)                       \
+  X(media, ffmpeg_rc)                         \
+  X(media, variant_count)                     \
+  X(identity, duration)                       \
+  X(media, video_codec)                       \
+  X(media, audio_codec)                       \
+  X(media, config_size)                       \
+  X(media, is_end_of_stream)                  \
+  X(audio_output, update_index)               \
+  X(identity, media_time_us)                  \
+  X(audio_output, push_pos)                   \
+  X(audio_output, push_capacity)              \
+  X(audio_output, is_queue_empty)             \
+  X(audio_output, is_paused)                  \
+  X(audio_output, packet_offset)              \
+  X(audio_output, count_silence_audio_frames) \
+  X(audio_output, count_dropped_audio_frames) \
+  X(audio_output, count_played_audio_frames)  \
+  X(audio_output, packet_consumed)
+// clang-format on
 
 enum class FieldRole {
-#define VXTRACE_ROLE_ENUMERATOR(key) key,
+#define VXTRACE_ROLE_ENUMERATOR(group, key) key,
   VXTRACE_FIELD_ROLES(VXTRACE_ROLE_ENUMERATOR)
 #undef VXTRACE_ROLE_ENUMERATOR
       unknown
 };
+
+// The parts of the model; "other" keys get a plain random value.
+enum class FieldGroup { identity, timing, audio_output, video, media, real, other };
+
+FieldGroup field_group(FieldRole role);
 
 FieldRole field_role(std::string_view key);
 
@@ -106,11 +169,13 @@ class ValueModel {
 
  private:
   int64_t integer_value(FieldRole role);
+  int64_t identity_value(FieldRole role);
   int64_t timing_value(FieldRole role);
   int64_t audio_output_value(FieldRole role);
   int64_t video_value(FieldRole role);
   int64_t media_value(FieldRole role);
   double real_value(FieldRole role);
+  double real_group_value(FieldRole role);
   bool flag(double probability) { return rng_->chance(probability); }
 
   SplitMix64 *rng_;

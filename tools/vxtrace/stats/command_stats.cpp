@@ -11,9 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/command_support.h"
 #include "core/decoded_record.h"
-#include "core/progress.h"
+#include "io/command_support.h"
+#include "io/progress.h"
+#include "select/selected_records.h"
 #include "stats/stats_command.h"
 #include "text/json_text.h"
 #include "text/output_sink.h"
@@ -92,11 +93,11 @@ class StatsCollector {
 void collect(TraceSession *session, bool progress_wanted, StatsCollector *stats) {
   RecordAllocator allocator;
   Progress progress(progress_wanted, vxt_reader_size(session->reader()));
+  SelectedRecords records(session, {}, &progress);
   EventView event;
-  while (session->next(&event)) {
+  while (records.next(&event)) {
     const DecodedRecord record(event, session->iterator(), &allocator);
     stats->add(event, record.problem());
-    progress.update(vxt_reader_offset(session->reader()), stats->totals().events);
   }
   stats->totals().definitions = vxt_reader_definition_count(session->reader());
 }

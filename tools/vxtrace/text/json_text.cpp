@@ -8,6 +8,8 @@ namespace {
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
+}  // namespace
+
 // Length of the well-formed UTF-8 sequence at the start of text (shortest
 // form, no surrogates, at most U+10FFFF), or 0 when it is not one.
 size_t utf8_sequence_length(std::string_view text) {
@@ -33,6 +35,8 @@ size_t utf8_sequence_length(std::string_view text) {
     if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
   return length;
 }
+
+namespace {
 
 void append_escaped_ascii(std::string *out, unsigned char c) {
   switch (c) {

@@ -9,6 +9,10 @@
 
 namespace vxtrace {
 
+// Length of the well-formed UTF-8 sequence at the start of text (shortest
+// form, no surrogates, at most U+10FFFF), or 0 when it is not one.
+size_t utf8_sequence_length(std::string_view text);
+
 // Appends text as a quoted JSON string. Bytes that are not valid UTF-8 become
 // U+FFFD, so the line stays valid JSON whatever the trace holds.
 void append_json_string(std::string *out, std::string_view text);

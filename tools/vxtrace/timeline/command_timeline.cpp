@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/command_support.h"
 #include "core/decoded_record.h"
-#include "core/progress.h"
-#include "select/event_filter.h"
+#include "io/command_support.h"
+#include "io/progress.h"
+#include "select/selected_records.h"
 #include "text/output_sink.h"
 #include "timeline/timeline_command.h"
 #include "timeline/timeline_writer.h"
@@ -28,13 +28,10 @@ bool write_timeline(const TimelineOptions &options, const OpenedInput &opened, O
   TraceSession *session = opened.session.get();
   RecordAllocator allocator;
   TimelineWriter writer(sink);
-  EventFilter filter(options.event_globs);
   Progress progress(options.in.progress, vxt_reader_size(session->reader()));
-  uint64_t events = 0;
+  SelectedRecords records(session, options.event_globs, &progress);
   EventView event;
-  while (!sink->failed() && session->next(&event)) {
-    progress.update(vxt_reader_offset(session->reader()), ++events);
-    if (!filter.selected(event)) continue;
+  while (!sink->failed() && records.next(&event)) {
     const DecodedRecord record(event, session->iterator(), &allocator);
     writer.add(event, record);
   }
@@ -52,17 +49,11 @@ int run_timeline(const TimelineOptions &options) {
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
-  const int fd = open_output_file(options.output);
-  if (fd < 0) return kExitUsage;
-  bool written = false;
-  {
-    OutputSink sink(fd);
-    written = write_timeline(options, opened, &sink);
-    if (!written) report("cannot write the output: " + sink.error());
-  }
-  written = close_output_file(fd, options.output, written);
-  const int status = input_exit_status(opened);
-  return status != kExitSuccess ? status : written ? kExitSuccess : kExitUsage;
+  const std::optional<bool> written =
+      write_output(options.output, files_read(options.in, opened),
+                   [&](OutputSink *sink) { return write_timeline(options, opened, sink); });
+  if (!written) return kExitUsage;
+  return run_exit_status(*written, input_exit_status(opened));
 }
 
 }  // namespace vxtrace

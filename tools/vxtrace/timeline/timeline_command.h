@@ -11,7 +11,7 @@ namespace vxtrace {
 struct TimelineOptions {
   InputOptions in;
   std::vector<std::string> event_globs;
-  std::string output;  // empty: standard output
+  std::string output;  // empty (no -o) or "-": standard output
 };
 
 int run_timeline(const TimelineOptions &options);

@@ -1,4 +1,4 @@
-#include "core/progress.h"
+#include "io/progress.h"
 
 #include <unistd.h>
 

@@ -1,0 +1,130 @@
+#include "io/command_support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/plugin_log.h"
+
+namespace vxtrace {
+namespace {
+
+int exit_status_for(const vxt_error &error) {
+  return error.status == VXT_IO_ERROR ? kExitUsage : kExitDamagedInput;
+}
+
+bool is_standard_stream(const std::string &path) {
+  return path.empty() || path == "-";
+}
+
+// Regular files only: a terminal or a pipe may well be input and output at
+// once, and writing to one destroys nothing.
+bool same_regular_file(const struct stat &a, const struct stat &b) {
+  return S_ISREG(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The input that the output would overwrite, or null. Links of either kind
+// resolve to the same device and inode.
+const std::string *input_under_output(const std::string &output,
+                                      const std::vector<std::string> &inputs) {
+  struct stat out {};
+  const int found =
+      is_standard_stream(output) ? fstat(STDOUT_FILENO, &out) : stat(output.c_str(), &out);
+  if (found != 0) return nullptr;  // not there yet: it cannot be an input
+  for (const std::string &input : inputs) {
+    struct stat in {};
+    const int opened = input == "-" ? fstat(STDIN_FILENO, &in) : stat(input.c_str(), &in);
+    if (opened == 0 && same_regular_file(out, in)) return &input;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void report(const std::string &message) {
+  std::fprintf(stderr, "vxtrace: %s\n", message.c_str());
+}
+
+void open_input(const InputOptions &options, OpenedInput *opened) {
+  opened->display_name = input_display_name(options.input);
+  std::string error;
+  if (!opened->plugin.load(options.plugin, &error)) {
+    report(error);
+    opened->exit_status = kExitUsage;
+    return;
+  }
+  if (options.quiet)
+    silence_plugin_logs(opened->plugin.api());
+  else
+    write_plugin_logs_escaped(opened->plugin.api());
+  vxt_error open_error{};
+  vxt_reader *reader = open_trace(options.input, &open_error);
+  if (reader == nullptr) {
+    report(opened->display_name + ": " + open_error.message);
+    opened->exit_status = exit_status_for(open_error);
+    return;
+  }
+  opened->session = std::make_unique<TraceSession>(opened->plugin.api(), reader);
+  if (!opened->session->ok()) {
+    report("the plug-in could not create a buffer iterator");
+    opened->session.reset();
+    opened->exit_status = kExitUsage;
+  }
+}
+
+namespace {
+
+int open_output_file(const std::string &path, const std::vector<std::string> &inputs) {
+  if (const std::string *input = input_under_output(path, inputs)) {
+    const std::string output = is_standard_stream(path) ? "standard output" : path;
+    report("cannot write to " + output + ": it is the same file as the input " +
+           input_display_name(*input) + "; nothing was written");
+    return -1;
+  }
+  if (is_standard_stream(path)) return STDOUT_FILENO;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) report(path + ": cannot create: " + std::strerror(errno));
+  return fd;
+}
+
+bool close_output_file(int fd, const std::string &path, bool written) {
+  if (fd == STDOUT_FILENO || close(fd) == 0 || !written) return written;
+  report(path + ": " + std::strerror(errno));
+  return false;
+}
+
+}  // namespace
+
+std::optional<bool> write_output(const std::string &path, const std::vector<std::string> &inputs,
+                                 const std::function<bool(OutputSink *)> &write) {
+  const int fd = open_output_file(path, inputs);
+  if (fd < 0) return std::nullopt;
+  bool written = false;
+  {
+    OutputSink sink(fd);
+    written = write(&sink);
+    if (!written) report("cannot write the output: " + sink.error());
+  }
+  return close_output_file(fd, path, written);
+}
+
+int input_exit_status(const OpenedInput &opened) {
+  const vxt_error &error = *vxt_reader_error(opened.session->reader());
+  if (error.status == VXT_OK) return kExitSuccess;
+  report(opened.display_name + ": " + error.message);
+  return exit_status_for(error);
+}
+
+std::vector<std::string> files_read(const InputOptions &options, const OpenedInput &opened) {
+  return {options.input, opened.plugin.path()};
+}
+
+int run_exit_status(bool output_written, int input_status) {
+  return output_written ? input_status : kExitUsage;
+}
+
+}  // namespace vxtrace

@@ -1,0 +1,54 @@
+// What the commands that read a trace share: loading the plug-in, opening the
+// input, and reporting damage once the records before it are out.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/options.h"
+#include "core/plugin_loader.h"
+#include "core/trace_session.h"
+#include "text/output_sink.h"
+
+namespace vxtrace {
+
+// Writes "vxtrace: message" to standard error.
+void report(const std::string &message);
+
+// A loaded plug-in and a session over the opened input. On failure session
+// is null and exit_status tells why.
+struct OpenedInput {
+  Plugin plugin;
+  std::unique_ptr<TraceSession> session;
+  std::string display_name;
+  int exit_status = kExitSuccess;
+};
+
+void open_input(const InputOptions &options, OpenedInput *opened);
+
+// The files that a command reads while it writes: the trace and the plug-in,
+// which is mapped and would fault if it were truncated.
+std::vector<std::string> files_read(const InputOptions &options, const OpenedInput &opened);
+
+// Creates the output file (standard output for "" and "-"), lets write fill
+// it through a sink, reports a failed write and closes the file. The output
+// is refused when it is one of the inputs ("-" for standard input), before
+// anything is opened, since truncating it would destroy the trace being
+// read. nullopt, reported, when the output could not be opened; otherwise
+// whether everything was written (a failed close loses data too).
+std::optional<bool> write_output(const std::string &path, const std::vector<std::string> &inputs,
+                                 const std::function<bool(OutputSink *)> &write);
+
+// After the event loop: reports damage or a read failure of the input and
+// returns the exit status for it.
+int input_exit_status(const OpenedInput &opened);
+
+// The exit status of a command that turned its input into an output. A
+// failed output is 1 whatever the input: 2 promises that everything before
+// the damage was written.
+int run_exit_status(bool output_written, int input_status);
+
+}  // namespace vxtrace

@@ -1,0 +1,44 @@
+// A file written under a temporary name beside its final one and renamed
+// when it is complete, so that an interrupted run never leaves a partial file
+// under the final name. SIGINT, SIGTERM and SIGHUP remove the temporary file,
+// then end the process as the signal would have.
+#pragma once
+
+#include <signal.h>
+
+#include <string>
+
+namespace vxtrace {
+
+class PendingFile {
+ public:
+  // Creates the temporary file in the directory of path; check opened().
+  // Failures are reported.
+  explicit PendingFile(const std::string &path);
+  PendingFile(const PendingFile &) = delete;
+  PendingFile &operator=(const PendingFile &) = delete;
+  // Removes the temporary file unless it was committed.
+  ~PendingFile();
+
+  bool opened() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+  // Syncs and closes the file and gives it its final name, replacing an
+  // existing file only when replace is set. False, reported, on failure; the
+  // temporary file is then removed.
+  bool commit(bool replace);
+
+ private:
+  bool move_into_place(bool replace);
+  void discard();
+  void watch_signals();
+  void restore_signals();
+
+  std::string path_;
+  std::string temporary_path_;
+  int fd_ = -1;
+  bool signals_watched_ = false;
+  struct sigaction previous_[3]{};
+};
+
+}  // namespace vxtrace
