@@ -59,6 +59,7 @@ int run_dump(const DumpOptions &options) {
   // the dump before.
   bool check_input = true;
   bool input_failed = false;
+  vxt_error part_read_error{};
   {
     OutputSink sink(fd);
     const unsigned jobs = dump_job_count(options);
@@ -67,6 +68,7 @@ int run_dump(const DumpOptions &options) {
       written = result.written;
       check_input = !result.limit_reached;
       input_failed = result.input_failed;
+      part_read_error = result.read_error;
     } else {
       written = dump_events(options, opened, &sink);
     }
@@ -74,7 +76,11 @@ int run_dump(const DumpOptions &options) {
   }
   written = close_output_file(fd, options.output, written);
   if (input_failed) return kExitUsage;
-  const int status = check_input ? input_exit_status(opened) : kExitSuccess;
+  int status = kExitSuccess;
+  if (part_read_error.status != VXT_OK)
+    status = report_input_error(opened, part_read_error);
+  else if (check_input)
+    status = input_exit_status(opened);
   return status != kExitSuccess ? status : written ? kExitSuccess : kExitUsage;
 }
 

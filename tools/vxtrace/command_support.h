@@ -38,4 +38,8 @@ bool close_output_file(int fd, const std::string &path, bool written);
 // returns the exit status for it.
 int input_exit_status(const OpenedInput &opened);
 
+// Reports error, met by another reader of opened's input, and returns the
+// exit status for it.
+int report_input_error(const OpenedInput &opened, const vxt_error &error);
+
 }  // namespace vxtrace
