@@ -59,6 +59,7 @@ int run_dump(const DumpOptions &options) {
   // the dump before.
   bool check_input = true;
   bool input_failed = false;
+  vxt_error part_read_error{};
   {
     OutputSink sink(fd);
     const unsigned jobs = dump_job_count(options);
@@ -67,13 +68,16 @@ int run_dump(const DumpOptions &options) {
       written = result.written;
       check_input = !result.limit_reached;
       input_failed = result.input_failed;
+      part_read_error = result.read_error;
     } else {
       written = dump_events(options, opened, &sink);
     }
     if (!written) report("cannot write the output: " + sink.error());
   }
   written = close_output_file(fd, options.output, written);
-  const int input_status = input_failed  ? kExitUsage
+  const int input_status = input_failed ? kExitUsage
+                           : part_read_error.status != VXT_OK
+                               ? report_input_error(opened, part_read_error)
                            : check_input ? input_exit_status(opened)
                                          : kExitSuccess;
   return run_exit_status(written, input_status);

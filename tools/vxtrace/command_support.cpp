@@ -98,6 +98,10 @@ bool close_output_file(int fd, const std::string &path, bool written) {
 int input_exit_status(const OpenedInput &opened) {
   const vxt_error &error = *vxt_reader_error(opened.session->reader());
   if (error.status == VXT_OK) return kExitSuccess;
+  return report_input_error(opened, error);
+}
+
+int report_input_error(const OpenedInput &opened, const vxt_error &error) {
   report(opened.display_name + ": " + error.message);
   return exit_status_for(error);
 }
