@@ -2,16 +2,20 @@
 // checked against an independent decoding of the same trace.
 #ifdef VX_VXTRACE_PATH
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -274,6 +278,63 @@ TEST_F(VxtraceCliTest, DamagedFileEndsWithItsOffsetAndStatus2) {
           << result.err;
       EXPECT_EQ(split_lines(result.err).size(), 1u) << result.err;
     }
+  }
+}
+
+// Reads the FIFO at path until its writer closes it; calls on_first_bytes
+// once the first bytes are in (the writer then waits for the FIFO to drain).
+std::string read_fifo(const std::string &path, const std::function<void()> &on_first_bytes) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return "";
+  // Before a writer opens the FIFO, reading it finds no end but no bytes.
+  pollfd ready{fd, POLLIN, 0};
+  if (poll(&ready, 1, 60000) <= 0 || fcntl(fd, F_SETFL, 0) != 0) {
+    close(fd);
+    return "";
+  }
+  std::string out;
+  char chunk[1 << 16];
+  for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    if (out.empty()) on_first_bytes();
+    out.append(chunk, static_cast<size_t>(got));
+  }
+  close(fd);
+  return out;
+}
+
+// Another process shrinks the input while dump reads it. Output into a FIFO
+// that is not read holds dump back, so the cut lies far beyond what it has
+// read: everything before the cut comes out, then the change is reported with
+// status 2, on one worker and on several.
+TEST_F(VxtraceCliTest, FileShrunkWhileDumpedEndsWithStatus2) {
+  const std::string bytes = read_file(generate("original.vxt", 60000, 5, "bench"));
+  const std::vector<uint64_t> offsets = record_offsets(bytes);
+  const ReadResult whole = read_all(bytes);
+  const size_t cut_record = offsets.size() * 3 / 4;
+  size_t events_before = 0;
+  for (size_t i = 0; i < cut_record; ++i) events_before += !whole.records[i].definition;
+  const std::string path = directory_.file("shrinking.vxt");
+  const std::string fifo = directory_.file("out.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Small parts keep the workers from reading far ahead.
+  for (const std::string jobs : {"1", "2"}) {
+    write_file(path, bytes);
+    ProcessResult result;
+    std::thread dump([&] {
+      result = run({"dump", "--quiet", "--no-progress", "--jobs", jobs, "--chunk-bytes", "65536",
+                    path, "-o", fifo});
+    });
+    const std::string out =
+        read_fifo(fifo, [&] { ASSERT_EQ(truncate(path.c_str(), offsets[cut_record] + 3), 0); });
+    dump.join();
+    EXPECT_EQ(result.exit_status, 2) << "--jobs " << jobs << ": " << result.err;
+    EXPECT_EQ(split_lines(out).size(), events_before) << "--jobs " << jobs;
+    EXPECT_NE(result.err.find(path + ": the file changed while it was read"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("at byte " + std::to_string(offsets[cut_record])), std::string::npos)
+        << result.err;
   }
 }
 

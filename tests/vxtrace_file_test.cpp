@@ -5,6 +5,7 @@
 
 #include "vexlo/vxtrace_file.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -78,9 +79,9 @@ TEST(VxtraceFileTest, MappedFileAndPipeReadLikeMemory) {
   close(pipe_ends[0]);
 }
 
-// Payloads larger than the mapping window, and records straddling window
+// Payloads larger than the read window, and records straddling window
 // edges, come out whole.
-TEST(VxtraceFileTest, LargeFileCrossesMappingWindows) {
+TEST(VxtraceFileTest, LargeFileCrossesReadWindows) {
   TemporaryDirectory directory;
   const std::string path = directory.file("large.vxt");
   const std::vector<size_t> sizes = {3u << 20, 9u << 20, 1, 5u << 20, 0, VXT_MAX_PAYLOAD_SIZE};
@@ -170,7 +171,9 @@ struct RefusedHeader {
   const char *message;
 };
 
-void PrintTo(const RefusedHeader &header, std::ostream *out) { *out << header.label; }
+void PrintTo(const RefusedHeader &header, std::ostream *out) {
+  *out << header.label;
+}
 
 class VxtraceRefusedHeaderTest : public testing::TestWithParam<RefusedHeader> {};
 
@@ -200,32 +203,101 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusedHeader{"flags", header_with(1, 4), "unsupported header flags"}),
     [](const testing::TestParamInfo<RefusedHeader> &info) { return info.param.label; });
 
-TEST(VxtraceFileTest, WriterRefusesWhatTheFormatCannotHold) {
-  TemporaryDirectory directory;
-  vxt_writer *writer = vxt_writer_open_path(directory.file("w.vxt").c_str(), nullptr);
-  EXPECT_FALSE(vxt_writer_define(writer, VXT_MAX_DEFINED_ID + 1, "/x"));
-  EXPECT_EQ(vxt_writer_error(writer)->status, VXT_INVALID_ARGUMENT);
-  vxt_error error{};
-  EXPECT_FALSE(vxt_writer_close(writer, &error));
-  EXPECT_EQ(error.status, VXT_INVALID_ARGUMENT);
+// The writer of the shared library, as a consumer links it: through the
+// functions that it exports.
+struct SharedWriter {
+  decltype(&vxt_writer_open_path) open_path = nullptr;
+  decltype(&vxt_writer_define) define = nullptr;
+  decltype(&vxt_writer_write_event) write_event = nullptr;
+  decltype(&vxt_writer_error) error = nullptr;
+  decltype(&vxt_writer_close) close = nullptr;
+};
 
-  const std::string long_name(VXT_MAX_NAME_LENGTH + 1, 'n');
-  for (const char *name : {"", long_name.c_str()}) {
-    writer = vxt_writer_open_path(directory.file("w.vxt").c_str(), nullptr);
-    EXPECT_FALSE(vxt_writer_define(writer, 1, name));
-    EXPECT_FALSE(vxt_writer_close(writer, nullptr));
-  }
-  writer = vxt_writer_open_path(directory.file("w.vxt").c_str(), nullptr);
-  EXPECT_TRUE(vxt_writer_define(writer, VXT_MAX_DEFINED_ID, long_name.substr(1).c_str()));
-  EXPECT_FALSE(vxt_writer_write_event(writer, 1, 0, "", VXT_MAX_PAYLOAD_SIZE + 1));
-  EXPECT_FALSE(vxt_writer_close(writer, nullptr));
+const SharedWriter &shared_writer() {
+  static const SharedWriter functions = [] {
+    SharedWriter loaded;
+    void *library = dlopen(VX_TRACE_FILE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return loaded;
+    const auto load = [library](auto *function, const char *name) {
+      *function =
+          reinterpret_cast<std::remove_reference_t<decltype(*function)>>(dlsym(library, name));
+    };
+    load(&loaded.open_path, "vxt_writer_open_path");
+    load(&loaded.define, "vxt_writer_define");
+    load(&loaded.write_event, "vxt_writer_write_event");
+    load(&loaded.error, "vxt_writer_error");
+    load(&loaded.close, "vxt_writer_close");
+    return loaded;
+  }();
+  return functions;
 }
 
+// A definition (bytes is the name) or a data record (bytes is the payload).
+struct RefusedCall {
+  const char *label;
+  bool definition;
+  uint32_t id;
+  const char *bytes;
+  uint32_t payload_size;
+  const char *message;
+};
+
+// A call with a value the format cannot hold is refused on its own: the
+// records written before and after it are in the file, which closes whole.
+TEST(VxtraceFileTest, WriterRefusesWhatTheFormatCannotHold) {
+  const SharedWriter &lib = shared_writer();
+  ASSERT_NE(lib.close, nullptr) << "cannot load " << VX_TRACE_FILE_LIBRARY_PATH;
+  const std::string too_long(VXT_MAX_NAME_LENGTH + 1, 'n');
+  const std::string longest(VXT_MAX_NAME_LENGTH, 'n');
+  const char *kBadName = "event name must be 1 to 255 bytes long";
+  const std::vector<RefusedCall> refusals = {
+      {"id over the limit", true, VXT_MAX_DEFINED_ID + 1, "/x", 0, "event id 65536 is above"},
+      {"empty name", true, 1, "", 0, kBadName},
+      {"name too long", true, 1, too_long.c_str(), 0, kBadName},
+      {"no name", true, 1, nullptr, 0, kBadName},
+      {"payload over the limit", false, 1, "", VXT_MAX_PAYLOAD_SIZE + 1, "16777217 bytes is above"},
+      {"no payload bytes", false, 1, nullptr, 4, "without its bytes"}};
+  const std::vector<ReadRecord> written = {{true, VXT_MAX_DEFINED_ID, 0, longest},
+                                           {false, VXT_MAX_DEFINED_ID, 10, "abcd"},
+                                           {false, 7, 20, "ef"}};
+  TemporaryDirectory directory;
+  const std::string path = directory.file("w.vxt");
+  for (const RefusedCall &refusal : refusals) {
+    vxt_writer *writer = lib.open_path(path.c_str(), nullptr);
+    ASSERT_NE(writer, nullptr);
+    EXPECT_TRUE(lib.define(writer, VXT_MAX_DEFINED_ID, longest.c_str()));
+    EXPECT_TRUE(lib.write_event(writer, VXT_MAX_DEFINED_ID, 10, "abcd", 4));
+    EXPECT_FALSE(refusal.definition
+                     ? lib.define(writer, refusal.id, refusal.bytes)
+                     : lib.write_event(writer, refusal.id, 0, refusal.bytes, refusal.payload_size))
+        << refusal.label;
+    EXPECT_EQ(lib.error(writer)->status, VXT_INVALID_ARGUMENT) << refusal.label;
+    EXPECT_NE(std::strstr(lib.error(writer)->message, refusal.message), nullptr)
+        << refusal.label << ": " << lib.error(writer)->message;
+    EXPECT_TRUE(lib.write_event(writer, 7, 20, "ef", 2)) << refusal.label;
+    EXPECT_EQ(lib.error(writer)->status, VXT_OK) << refusal.label;
+    vxt_error error{VXT_IO_ERROR, 1, "stale"};
+    EXPECT_TRUE(lib.close(writer, &error)) << refusal.label;
+    EXPECT_EQ(error.status, VXT_OK) << refusal.label;
+    const ReadResult result = read_all(vxt_reader_open_path(path.c_str(), nullptr));
+    EXPECT_EQ(result.records, written) << refusal.label;
+    EXPECT_EQ(result.error.status, VXT_OK) << refusal.label << ": " << result.error.message;
+  }
+}
+
+// Unlike a refusal, a failed write is final: the file lacks bytes that later
+// records would follow.
 TEST(VxtraceFileTest, WriterReportsAFailedWrite) {
   const int full = open("/dev/full", O_WRONLY);
   if (full < 0) GTEST_SKIP() << "no /dev/full";
   vxt_writer *writer = vxt_writer_open_fd(full, nullptr);
   vxt_writer_write_event(writer, 1, 0, "abcd", 4);
+  // More than the writer buffers: the header and the first record must go.
+  const std::string large(2u << 20, 'x');
+  EXPECT_FALSE(vxt_writer_write_event(writer, 1, 0, large.data(), large.size()));
+  EXPECT_EQ(vxt_writer_error(writer)->status, VXT_IO_ERROR);
+  EXPECT_FALSE(vxt_writer_define(writer, 1, "/valid"));
+  EXPECT_EQ(vxt_writer_error(writer)->status, VXT_IO_ERROR);
   vxt_error error{};
   EXPECT_FALSE(vxt_writer_close(writer, &error));
   EXPECT_EQ(error.status, VXT_IO_ERROR);
@@ -245,7 +317,9 @@ struct DamagedRecord {
   const char *message;
 };
 
-void PrintTo(const DamagedRecord &record, std::ostream *out) { *out << record.label; }
+void PrintTo(const DamagedRecord &record, std::ostream *out) {
+  *out << record.label;
+}
 
 class VxtraceDamagedRecordTest : public testing::TestWithParam<DamagedRecord> {};
 
@@ -312,6 +386,74 @@ TEST(VxtraceDamageTest, EveryTruncationYieldsTheCompleteRecords) {
     } else {
       EXPECT_EQ(result.error.status, VXT_DAMAGED) << "cut at " << cut;
       EXPECT_EQ(result.error.offset, offsets[complete]) << "cut at " << cut;
+    }
+  }
+}
+
+// Reads count records the way an iterator does, leaving the reader open.
+std::vector<ReadRecord> read_some(vxt_reader *reader, size_t count) {
+  vx_buffer_reader callbacks{};
+  vxt_reader_fill(reader, &callbacks);
+  std::vector<ReadRecord> records;
+  vx_event_data event{};
+  vx_event_definition definition{};
+  while (records.size() < count && callbacks.has_more(reader)) {
+    if (callbacks.read_event(reader, &event))
+      records.push_back(
+          {false, event.id, event.timestamp,
+           std::string(static_cast<const char *>(event.payload), event.payload_size)});
+    else if (callbacks.read_definition(reader, &definition))
+      records.push_back({true, definition.id, 0, definition.name});
+    else
+      break;
+  }
+  return records;
+}
+
+// Another process shrinks the file while it is read, far beyond the bytes
+// read so far. The records before the new end come out; the one that it cuts
+// (or that would start there) is reported as a change of the file, not as
+// damage of the recording, by the whole file's reader and by a range's.
+TEST(VxtraceDamageTest, FileShrunkWhileReadEndsAfterTheRecordsBeforeTheCut) {
+  const std::string bytes = build_trace([](vxt_writer *writer) {
+    vxt_writer_define(writer, 1, "/velocast/audio_flush");
+    for (uint32_t i = 0; i < 200; ++i)
+      vxt_writer_write_event(writer, 1, i, payload_of(60000, static_cast<uint8_t>(i)).data(),
+                             60000);
+  });
+  const std::vector<uint64_t> offsets = record_offsets(bytes);
+  const std::vector<ReadRecord> whole = read_all(bytes).records;
+  const size_t cut_record = offsets.size() / 2;
+  // The range starts after the definition, which is replayed to it instead.
+  const vxt_definition binding{1, "/velocast/audio_flush"};
+  TemporaryDirectory directory;
+  const std::string path = directory.file("shrinking.vxt");
+  for (const bool range : {false, true}) {
+    for (const uint64_t cut : {offsets[cut_record], offsets[cut_record] + 1000}) {
+      const std::string where = (range ? "range, cut at " : "file, cut at ") + std::to_string(cut);
+      write_file(path, bytes);
+      const int fd = open(path.c_str(), O_RDWR);
+      ASSERT_GE(fd, 0);
+      vxt_reader *reader =
+          range ? vxt_reader_open_range(fd, offsets[1], bytes.size(), &binding, 1, nullptr)
+                : vxt_reader_open_fd(fd, "shrinking.vxt", nullptr);
+      ASSERT_NE(reader, nullptr) << where;
+      std::vector<ReadRecord> records = read_some(reader, 3);
+      ASSERT_EQ(records.size(), 3u) << where;
+      ASSERT_EQ(ftruncate(fd, static_cast<off_t>(cut)), 0);
+      const ReadResult rest = read_all(reader);
+      close(fd);
+      records.insert(records.end(), rest.records.begin(), rest.records.end());
+      EXPECT_EQ(records, std::vector<ReadRecord>(whole.begin(), whole.begin() + cut_record))
+          << where;
+      EXPECT_EQ(rest.error.status, VXT_DAMAGED) << where;
+      EXPECT_EQ(rest.error.offset, offsets[cut_record]) << where;
+      EXPECT_NE(std::strstr(rest.error.message, "the file changed while it was read"), nullptr)
+          << where << ": " << rest.error.message;
+      EXPECT_NE(std::strstr(rest.error.message,
+                            ("at byte " + std::to_string(offsets[cut_record])).c_str()),
+                nullptr)
+          << where << ": " << rest.error.message;
     }
   }
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <map>
 #include <regex>
 #include <string>
@@ -220,14 +221,60 @@ TEST_F(VxtraceJobsTest, SkippingReportsEveryRecordBoundaryAndName) {
   vxt_reader_close(reader);
 }
 
+struct RefusedRange {
+  const char *label;
+  uint64_t begin;
+  uint64_t end;
+  std::vector<vxt_definition> definitions;
+  size_t definition_count;
+  const char *message;
+};
+
+// The definitions replayed to a range obey the limits of definition records,
+// on which consumers rely (tables indexed by id).
 TEST_F(VxtraceJobsTest, RangeReaderRefusesImpossibleRanges) {
   const std::string path = generate(10, 16);
   const int fd = open(path.c_str(), O_RDONLY);
-  vxt_error error{};
-  EXPECT_EQ(vxt_reader_open_range(fd, 0, 100, nullptr, 0, &error), nullptr);
-  EXPECT_EQ(error.status, VXT_INVALID_ARGUMENT);
-  EXPECT_EQ(vxt_reader_open_range(fd, 200, 100, nullptr, 0, &error), nullptr);
-  EXPECT_EQ(vxt_reader_open_range(fd, 100, 200, nullptr, 3, &error), nullptr);
+  const std::string too_long(VXT_MAX_NAME_LENGTH + 1, 'n');
+  const std::string longest(VXT_MAX_NAME_LENGTH, 'n');
+  const std::vector<RefusedRange> refused = {
+      {"begins in the header", 0, 100, {}, 0, "invalid range 0..100"},
+      {"ends before it begins", 200, 100, {}, 0, "invalid range 200..100"},
+      {"definitions missing", 100, 200, {}, 3, "invalid range"},
+      {"id 0xffffffff",
+       100,
+       200,
+       {{1, "/a"}, {UINT32_MAX, "/b"}},
+       2,
+       "definition 1 binds event id 4294967295, above the limit of 65535"},
+      {"id over the limit", 100, 200, {{VXT_MAX_DEFINED_ID + 1, "/a"}}, 1, "above the limit"},
+      {"name too long",
+       100,
+       200,
+       {{1, too_long.c_str()}},
+       1,
+       "definition 0 (event id 1): event name must be 1 to 255 bytes long"},
+      {"empty name", 100, 200, {{1, ""}}, 1, "event name must be 1 to 255 bytes long"},
+      {"no name", 100, 200, {{1, nullptr}}, 1, "event name must be 1 to 255 bytes long"}};
+  for (const RefusedRange &range : refused) {
+    vxt_error error{};
+    EXPECT_EQ(vxt_reader_open_range(fd, range.begin, range.end,
+                                    range.definitions.empty() ? nullptr : range.definitions.data(),
+                                    range.definition_count, &error),
+              nullptr)
+        << range.label;
+    EXPECT_EQ(error.status, VXT_INVALID_ARGUMENT) << range.label;
+    EXPECT_NE(std::strstr(error.message, range.message), nullptr)
+        << range.label << ": " << error.message;
+  }
+  // The limits themselves are accepted.
+  const vxt_definition edge{VXT_MAX_DEFINED_ID, longest.c_str()};
+  const uint64_t size = read_file(path).size();
+  const ReadResult result =
+      read_all(vxt_reader_open_range(fd, VXT_HEADER_SIZE, size, &edge, 1, nullptr));
+  ASSERT_FALSE(result.records.empty());
+  EXPECT_EQ(result.records.front(), (ReadRecord{true, VXT_MAX_DEFINED_ID, 0, longest}));
+  EXPECT_EQ(result.error.status, VXT_OK);
   close(fd);
 }
 

@@ -1,12 +1,12 @@
 #include "byte_source.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace vxtrace {
@@ -34,27 +34,29 @@ class MemorySource final : public ByteSource {
   uint64_t size_;
 };
 
-// A window of the file stays mapped until a record needs bytes beyond it; the
-// window behind is unmapped then, so resident memory stays about one window.
-class MappedSource final : public ByteSource {
+// Reads a regular file a window at a time into one buffer that is reused, so
+// memory stays about one window. pread, unlike a mapping, cannot fault when
+// another process shrinks the file: the read comes back short and the input
+// ends there, marked as changed. pread leaves the descriptor's offset alone,
+// so several sources can read one descriptor at once.
+class FileSource final : public ByteSource {
  public:
-  static constexpr size_t kWindowSize = size_t{8} << 20;
+  static constexpr size_t kWindowSize = size_t{1} << 20;
 
-  MappedSource(int fd, uint64_t file_size)
-      : fd_(fd), file_size_(file_size), page_size_(static_cast<uint64_t>(sysconf(_SC_PAGESIZE))) {}
-  ~MappedSource() override { release(); }
+  // Reads the bytes of fd up to end, its size when the source is made.
+  FileSource(int fd, uint64_t end) : fd_(fd), end_(end) {}
 
-  bool map_first_window(uint64_t offset = 0) { return map_window(offset, 1); }
+  bool read_first_window(uint64_t offset) { return read_window(offset, 1); }
 
   const uint8_t *fetch(uint64_t offset, size_t want, size_t *available) override {
     *available = 0;
-    if (offset >= file_size_) return nullptr;
-    const uint64_t wanted_end = offset + std::min<uint64_t>(want, file_size_ - offset);
-    if (offset < window_begin_ || wanted_end > window_end_) {
-      if (!map_window(offset, wanted_end - offset)) return nullptr;
-    }
-    *available = static_cast<size_t>(wanted_end - offset);
-    return window_ + (offset - window_begin_);
+    if (offset >= end_) return nullptr;
+    const uint64_t wanted_end = offset + std::min<uint64_t>(want, end_ - offset);
+    if (offset < window_begin_ || wanted_end > window_end_)
+      read_window(offset, wanted_end - offset);
+    if (offset >= window_end_) return nullptr;
+    *available = static_cast<size_t>(std::min(wanted_end, window_end_) - offset);
+    return buffer_.get() + (offset - window_begin_);
   }
 
   const uint8_t *fetch_ahead(uint64_t offset, size_t want, size_t *available) override {
@@ -63,37 +65,53 @@ class MappedSource final : public ByteSource {
     return bytes;
   }
 
-  uint64_t size() const override { return file_size_; }
+  uint64_t size() const override { return end_; }
 
   void release() override {
-    if (window_ != nullptr) munmap(const_cast<uint8_t *>(window_), window_end_ - window_begin_);
-    window_ = nullptr;
+    buffer_.reset();
+    capacity_ = 0;
     window_begin_ = window_end_ = 0;
   }
 
  private:
-  bool map_window(uint64_t offset, uint64_t length) {
-    release();
-    const uint64_t begin = offset - offset % page_size_;
-    const uint64_t end = std::min(file_size_, std::max(begin + kWindowSize, offset + length));
-    void *window =
-        mmap(nullptr, end - begin, PROT_READ, MAP_PRIVATE, fd_, static_cast<off_t>(begin));
-    if (window == MAP_FAILED) {
-      io_error_ = std::string("cannot map the file: ") + std::strerror(errno);
+  // Reads [offset, offset + length) and what follows up to a window; false
+  // when not a byte could be read. A short read ends the input there.
+  bool read_window(uint64_t offset, uint64_t length) {
+    const auto size = static_cast<size_t>(
+        std::min(end_, offset + std::max<uint64_t>(kWindowSize, length)) - offset);
+    if (size > capacity_) {
+      buffer_.reset(new (std::nothrow) uint8_t[size]);
+      capacity_ = buffer_ != nullptr ? size : 0;
+    }
+    window_begin_ = window_end_ = offset;
+    if (buffer_ == nullptr) {
+      io_error_ = "out of memory for a read buffer";
+      end_ = offset;
       return false;
     }
-    madvise(window, end - begin, MADV_SEQUENTIAL);
-    window_ = static_cast<const uint8_t *>(window);
-    window_begin_ = begin;
-    window_end_ = end;
-    return true;
+    while (window_end_ - offset < size) {
+      const size_t filled = static_cast<size_t>(window_end_ - offset);
+      const ssize_t got =
+          pread(fd_, buffer_.get() + filled, size - filled, static_cast<off_t>(window_end_));
+      if (got > 0) {
+        window_end_ += static_cast<uint64_t>(got);
+      } else if (got == 0) {
+        input_changed_ = true;
+        break;
+      } else if (errno != EINTR) {
+        io_error_ = std::string("cannot read: ") + std::strerror(errno);
+        break;
+      }
+    }
+    if (window_end_ - offset < size) end_ = window_end_;
+    return window_end_ > offset;
   }
 
   int fd_;
-  uint64_t file_size_;
-  uint64_t page_size_;
-  const uint8_t *window_ = nullptr;
-  uint64_t window_begin_ = 0;
+  uint64_t end_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t capacity_ = 0;
+  uint64_t window_begin_ = 0;  // file offset of buffer_[0]
   uint64_t window_end_ = 0;
 };
 
@@ -160,15 +178,14 @@ std::unique_ptr<ByteSource> make_memory_source(const void *data, size_t size) {
   return std::make_unique<MemorySource>(data, size);
 }
 
-std::unique_ptr<ByteSource> make_mapped_source(int fd, uint64_t file_size) {
-  auto source = std::make_unique<MappedSource>(fd, file_size);
-  if (!source->map_first_window()) return nullptr;
-  return source;
+std::unique_ptr<ByteSource> make_file_source(int fd, uint64_t file_size) {
+  return make_file_range_source(fd, 0, file_size);
 }
 
-std::unique_ptr<ByteSource> make_mapped_range_source(int fd, uint64_t begin, uint64_t end) {
-  auto source = std::make_unique<MappedSource>(fd, end);
-  if (begin < end && !source->map_first_window(begin)) return nullptr;
+std::unique_ptr<ByteSource> make_file_range_source(int fd, uint64_t begin, uint64_t end) {
+  auto source = std::make_unique<FileSource>(fd, end);
+  if (begin < end && !source->read_first_window(begin) && !source->io_error().empty())
+    return nullptr;
   return source;
 }
 

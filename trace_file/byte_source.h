@@ -1,4 +1,4 @@
-// Where the trace reader's bytes come from: a file mapped in windows, a stream
+// Where the trace reader's bytes come from: a file read in windows, a stream
 // read in chunks, or bytes already in memory. Each keeps only a bounded part
 // of the input readable, so memory does not grow with the trace.
 #pragma once
@@ -30,25 +30,32 @@ class ByteSource {
   // Total size, 0 when unknown.
   virtual uint64_t size() const { return 0; }
 
-  // Gives back the mapping or buffer early; fetch must not be called after.
+  // Gives back the buffer early; fetch must not be called after.
   virtual void release() {}
 
   // Set when reading failed; the input then looks as if it ended there.
   const std::string &io_error() const { return io_error_; }
 
+  // Set when the file ended before the size it had when the source was made
+  // (another process shrank it); the input then looks as if it ended there.
+  bool input_changed() const { return input_changed_; }
+
  protected:
   std::string io_error_;
+  bool input_changed_ = false;
 };
 
 std::unique_ptr<ByteSource> make_memory_source(const void *data, size_t size);
 
-// Maps a regular file of file_size bytes window by window. Null when the
-// first window cannot be mapped (the caller then streams instead).
-std::unique_ptr<ByteSource> make_mapped_source(int fd, uint64_t file_size);
+// Reads a regular file of file_size bytes window by window with pread. Null,
+// with errno set, when the first window cannot be read (the caller then
+// streams instead).
+std::unique_ptr<ByteSource> make_file_source(int fd, uint64_t file_size);
 
-// Maps the bytes [begin, end) of a regular file; offsets stay those of the
-// file, and the input looks as if it ended at end.
-std::unique_ptr<ByteSource> make_mapped_range_source(int fd, uint64_t begin, uint64_t end);
+// Reads the bytes [begin, end) of a regular file; offsets stay those of the
+// file, and the input looks as if it ended at end. Null, with errno set, when
+// the first window cannot be read.
+std::unique_ptr<ByteSource> make_file_range_source(int fd, uint64_t begin, uint64_t end);
 
 std::unique_ptr<ByteSource> make_stream_source(int fd);
 

@@ -83,6 +83,8 @@ struct vxt_reader {
   }
 
   bool damaged(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  bool cut_short(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  bool vdamaged(const char *format, va_list args) __attribute__((format(printf, 2, 0)));
   bool check_header();
   bool prepare_next();
   bool prepare_event(const uint8_t *tag);
@@ -103,12 +105,40 @@ struct vxt_reader {
   const char *store_name(uint32_t id, const uint8_t *name, size_t length);
 };
 
-bool vxt_reader::damaged(const char *format, ...) {
+bool vxt_reader::vdamaged(const char *format, va_list args) {
   error.status = VXT_DAMAGED;
   error.offset = offset;
+  std::vsnprintf(error.message, sizeof error.message, format, args);
+  return false;
+}
+
+bool vxt_reader::damaged(const char *format, ...) {
   va_list args;
   va_start(args, format);
-  std::vsnprintf(error.message, sizeof error.message, format, args);
+  vdamaged(format, args);
+  va_end(args);
+  return false;
+}
+
+// The input ended inside the record at offset, or at its start when format is
+// null (the end of the input, unless reading stopped early). That is damage of
+// the recording only when the input was read to its end: a failed read, or a
+// file that shrank under the reader, is told as such.
+bool vxt_reader::cut_short(const char *format, ...) {
+  const auto at = static_cast<unsigned long long>(offset);
+  if (!source->io_error().empty()) {
+    set_error(&error, VXT_IO_ERROR, offset, "%s at byte %llu", source->io_error().c_str(), at);
+    return false;
+  }
+  if (source->input_changed())
+    return damaged(
+        "the file changed while it was read: it shrank before the end of the record "
+        "at byte %llu",
+        at);
+  if (format == nullptr) return false;
+  va_list args;
+  va_start(args, format);
+  vdamaged(format, args);
   va_end(args);
   return false;
 }
@@ -187,12 +217,7 @@ bool vxt_reader::prepare_next() {
   if (replayed < replay.size()) return prepare_replayed_definition();
   size_t available = 0;
   const uint8_t *tag = bytes_at(offset, 1, &available);
-  if (available == 0) {
-    if (!source->io_error().empty())
-      set_error(&error, VXT_IO_ERROR, offset, "%s at byte %llu", source->io_error().c_str(),
-                static_cast<unsigned long long>(offset));
-    return false;
-  }
+  if (available == 0) return cut_short(nullptr);
   if (*tag == VXT_TAG_EVENT) return prepare_event(tag);
   if (*tag == VXT_TAG_DEFINITION) return prepare_definition();
   return damaged("unknown record tag 0x%02x at byte %llu", *tag,
@@ -204,8 +229,8 @@ bool vxt_reader::prepare_event(const uint8_t *record) {
   size_t available = 0;
   record = bytes_at(offset, VXT_EVENT_RECORD_HEADER_SIZE, &available);
   if (available < VXT_EVENT_RECORD_HEADER_SIZE)
-    return damaged("truncated data record at byte %llu: header needs %u bytes, %zu left", at,
-                   VXT_EVENT_RECORD_HEADER_SIZE, available);
+    return cut_short("truncated data record at byte %llu: header needs %u bytes, %zu left", at,
+                     VXT_EVENT_RECORD_HEADER_SIZE, available);
   const uint32_t payload_size = vxtrace::load_le<uint32_t>(record + 13);
   if (payload_size > VXT_MAX_PAYLOAD_SIZE)
     return damaged("data record at byte %llu announces %u payload bytes, more than the limit of %u",
@@ -213,8 +238,8 @@ bool vxt_reader::prepare_event(const uint8_t *record) {
   const size_t record_size = VXT_EVENT_RECORD_HEADER_SIZE + size_t{payload_size};
   record = bytes_at(offset, record_size, &available);
   if (available < record_size)
-    return damaged("truncated data record at byte %llu: %u payload bytes announced, %zu left", at,
-                   payload_size, available - VXT_EVENT_RECORD_HEADER_SIZE);
+    return cut_short("truncated data record at byte %llu: %u payload bytes announced, %zu left", at,
+                     payload_size, available - VXT_EVENT_RECORD_HEADER_SIZE);
   pending.kind = PendingRecord::event;
   pending.id = vxtrace::load_le<uint32_t>(record + 1);
   pending.timestamp = vxtrace::load_le<uint64_t>(record + 5);
@@ -231,15 +256,15 @@ bool vxt_reader::prepare_definition() {
   size_t available = 0;
   const uint8_t *record = bytes_at(offset, kLongest, &available);
   if (available < kNameStart)
-    return damaged("truncated definition at byte %llu: %zu of its 5 leading bytes present", at,
-                   available);
+    return cut_short("truncated definition at byte %llu: %zu of its 5 leading bytes present", at,
+                     available);
   const uint32_t id = vxtrace::load_le<uint32_t>(record + 1);
   if (id > VXT_MAX_DEFINED_ID)
     return damaged("definition at byte %llu binds event id %u, above the limit of %u", at, id,
                    VXT_MAX_DEFINED_ID);
   const void *nul = std::memchr(record + kNameStart, 0, available - kNameStart);
   if (nul == nullptr && available < kLongest)
-    return damaged("truncated definition at byte %llu: event name not terminated", at);
+    return cut_short("truncated definition at byte %llu: event name not terminated", at);
   if (nul == nullptr)
     return damaged("definition at byte %llu: event name longer than %u bytes", at,
                    VXT_MAX_NAME_LENGTH);
@@ -322,6 +347,30 @@ void reader_close(void *user_data) {
   as_reader(user_data)->drop_source();
 }
 
+// Definitions given to vxt_reader_open_range obey the limits of the file's
+// definition records, which consumers rely on (they index tables by id).
+bool definitions_are_valid(const vxt_definition *definitions, size_t count, uint64_t begin,
+                           vxt_error *error) {
+  for (size_t i = 0; i < count; ++i) {
+    const vxt_definition &definition = definitions[i];
+    if (definition.id > VXT_MAX_DEFINED_ID) {
+      set_error(error, VXT_INVALID_ARGUMENT, begin,
+                "definition %zu binds event id %u, above the limit of %u", i, definition.id,
+                VXT_MAX_DEFINED_ID);
+      return false;
+    }
+    const size_t length =
+        definition.name == nullptr ? 0 : strnlen(definition.name, VXT_MAX_NAME_LENGTH + 1);
+    if (length == 0 || length > VXT_MAX_NAME_LENGTH) {
+      set_error(error, VXT_INVALID_ARGUMENT, begin,
+                "definition %zu (event id %u): event name must be 1 to %u bytes long", i,
+                definition.id, VXT_MAX_NAME_LENGTH);
+      return false;
+    }
+  }
+  return true;
+}
+
 vxt_reader *open_over(std::unique_ptr<ByteSource> source, int owned_fd, vxt_error *error) {
   std::unique_ptr<vxt_reader> reader(new (std::nothrow) vxt_reader);
   if (reader == nullptr) {
@@ -357,7 +406,7 @@ vxt_reader *vxt_reader_open_fd(int fd, const char *, vxt_error *error) {
   std::unique_ptr<ByteSource> source;
   // Files that report no size (such as those of /proc) are streamed.
   if (S_ISREG(status.st_mode) && status.st_size > 0)
-    source = vxtrace::make_mapped_source(fd, static_cast<uint64_t>(status.st_size));
+    source = vxtrace::make_file_source(fd, static_cast<uint64_t>(status.st_size));
   if (source == nullptr) source = vxtrace::make_stream_source(fd);
   return open_over(std::move(source), -1, error);
 }
@@ -412,9 +461,10 @@ vxt_reader *vxt_reader_open_range(int fd, uint64_t begin, uint64_t end,
               static_cast<unsigned long long>(begin), static_cast<unsigned long long>(end));
     return nullptr;
   }
-  std::unique_ptr<ByteSource> source = vxtrace::make_mapped_range_source(fd, begin, end);
+  if (!definitions_are_valid(definitions, definition_count, begin, error)) return nullptr;
+  std::unique_ptr<ByteSource> source = vxtrace::make_file_range_source(fd, begin, end);
   if (source == nullptr) {
-    set_error(error, VXT_IO_ERROR, begin, "cannot map the file: %s", std::strerror(errno));
+    set_error(error, VXT_IO_ERROR, begin, "cannot read the file: %s", std::strerror(errno));
     return nullptr;
   }
   std::unique_ptr<vxt_reader> reader(new (std::nothrow) vxt_reader);
@@ -427,8 +477,7 @@ vxt_reader *vxt_reader_open_range(int fd, uint64_t begin, uint64_t end,
   reader->offset = begin;
   reader->replay.reserve(definition_count);
   for (size_t i = 0; i < definition_count; ++i)
-    if (definitions[i].name != nullptr && definitions[i].name[0] != '\0')
-      reader->replay.emplace_back(definitions[i].id, definitions[i].name);
+    reader->replay.emplace_back(definitions[i].id, definitions[i].name);
   clear_error(error);
   return reader.release();
 }

@@ -1,4 +1,7 @@
-// Writes a trace file through a buffer that is flushed in large writes.
+// Writes a trace file through a buffer that is flushed in large writes. A call
+// with a value the format cannot hold is refused on its own and the writer
+// goes on; a failed write is final, since the file then lacks bytes that later
+// records would follow.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,19 +23,23 @@ struct vxt_writer {
   bool owns_fd = false;
   std::vector<uint8_t> buffer;
   uint64_t flushed = 0;
-  vxt_error error{};
+  vxt_error error{};  // the failed write, or the refusal of the last call
+  bool write_failed = false;
 
   ~vxt_writer() {
     if (owns_fd) close(fd);
   }
 
   bool failed(vxt_status status, const char *format, ...) __attribute__((format(printf, 3, 4)));
+  bool refused(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  bool start_call();
   bool flush();
   uint8_t *append(size_t size);
 };
 
 bool vxt_writer::failed(vxt_status status, const char *format, ...) {
-  if (error.status == VXT_OK) {
+  if (!write_failed) {
+    write_failed = true;
     error.status = status;
     error.offset = flushed + buffer.size();
     va_list args;
@@ -41,6 +48,23 @@ bool vxt_writer::failed(vxt_status status, const char *format, ...) {
     va_end(args);
   }
   return false;
+}
+
+bool vxt_writer::refused(const char *format, ...) {
+  error.status = VXT_INVALID_ARGUMENT;
+  error.offset = flushed + buffer.size();
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(error.message, sizeof error.message, format, args);
+  va_end(args);
+  return false;
+}
+
+// False once a write failed; otherwise forgets the previous call's refusal.
+bool vxt_writer::start_call() {
+  if (write_failed) return false;
+  if (error.status != VXT_OK) error = vxt_error{};
+  return true;
 }
 
 bool vxt_writer::flush() {
@@ -108,14 +132,12 @@ vxt_writer *vxt_writer_open_fd(int fd, vxt_error *error) {
 }
 
 bool vxt_writer_define(vxt_writer *writer, uint32_t id, const char *name) {
-  if (writer->error.status != VXT_OK) return false;
+  if (!writer->start_call()) return false;
   if (id > VXT_MAX_DEFINED_ID)
-    return writer->failed(VXT_INVALID_ARGUMENT, "event id %u is above the limit of %u", id,
-                          VXT_MAX_DEFINED_ID);
-  const size_t length = strnlen(name, VXT_MAX_NAME_LENGTH + 1);
+    return writer->refused("event id %u is above the limit of %u", id, VXT_MAX_DEFINED_ID);
+  const size_t length = name == nullptr ? 0 : strnlen(name, VXT_MAX_NAME_LENGTH + 1);
   if (length == 0 || length > VXT_MAX_NAME_LENGTH)
-    return writer->failed(VXT_INVALID_ARGUMENT, "event name must be 1 to %u bytes long",
-                          VXT_MAX_NAME_LENGTH);
+    return writer->refused("event name must be 1 to %u bytes long", VXT_MAX_NAME_LENGTH);
   uint8_t *record = writer->append(5 + length + 1);
   if (record == nullptr) return false;
   record[0] = VXT_TAG_DEFINITION;
@@ -126,10 +148,12 @@ bool vxt_writer_define(vxt_writer *writer, uint32_t id, const char *name) {
 
 bool vxt_writer_write_event(vxt_writer *writer, uint32_t id, uint64_t timestamp,
                             const void *payload, uint32_t payload_size) {
-  if (writer->error.status != VXT_OK) return false;
+  if (!writer->start_call()) return false;
   if (payload_size > VXT_MAX_PAYLOAD_SIZE)
-    return writer->failed(VXT_INVALID_ARGUMENT, "payload of %u bytes is above the limit of %u",
-                          payload_size, VXT_MAX_PAYLOAD_SIZE);
+    return writer->refused("payload of %u bytes is above the limit of %u", payload_size,
+                           VXT_MAX_PAYLOAD_SIZE);
+  if (payload == nullptr && payload_size > 0)
+    return writer->refused("payload of %u bytes given without its bytes", payload_size);
   uint8_t *record = writer->append(VXT_EVENT_RECORD_HEADER_SIZE + size_t{payload_size});
   if (record == nullptr) return false;
   record[0] = VXT_TAG_EVENT;
@@ -149,12 +173,12 @@ const vxt_error *vxt_writer_error(const vxt_writer *writer) {
 }
 
 bool vxt_writer_close(vxt_writer *writer, vxt_error *error) {
-  if (writer->error.status == VXT_OK) writer->flush();
-  if (writer->owns_fd && close(writer->fd) != 0 && writer->error.status == VXT_OK)
+  if (!writer->write_failed) writer->flush();
+  if (writer->owns_fd && close(writer->fd) != 0)
     writer->failed(VXT_IO_ERROR, "cannot close: %s", std::strerror(errno));
   writer->owns_fd = false;
-  const bool ok = writer->error.status == VXT_OK;
-  if (error != nullptr) *error = writer->error;
+  const bool ok = !writer->write_failed;
+  if (error != nullptr) *error = ok ? vxt_error{} : writer->error;
   delete writer;
   return ok;
 }

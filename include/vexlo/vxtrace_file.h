@@ -38,7 +38,7 @@ typedef enum vxt_status {
   VXT_IO_ERROR = 1,         /* the file could not be opened, read or written */
   VXT_NOT_A_TRACE = 2,      /* bad magic, unknown version or flags */
   VXT_DAMAGED = 3,          /* a truncated or malformed record */
-  VXT_INVALID_ARGUMENT = 4, /* a writer call with a value the format cannot hold */
+  VXT_INVALID_ARGUMENT = 4, /* a call with a value the format cannot hold */
 } vxt_status;
 
 typedef struct vxt_error {
@@ -59,8 +59,10 @@ typedef struct vxt_event_info {
   uint32_t payload_size;
 } vxt_event_info;
 
-/* Opens path and checks the header. Regular files are memory-mapped in
- * windows, anything else is streamed. Null on failure, with error filled. */
+/* Opens path and checks the header. Regular files are read window by window
+ * (with pread, never mapped: a file that another process shrinks meanwhile
+ * reads as damaged instead of faulting the reader), anything else is
+ * streamed. Null on failure, with error filled. */
 vxt_reader *vxt_reader_open_path(const char *path, vxt_error *error);
 
 /* Same over an open descriptor, which stays the caller's (never closed here).
@@ -73,11 +75,14 @@ vxt_reader *vxt_reader_open_memory(const void *data, size_t size, const char *di
 
 /* Fills the iterator's reader callbacks. Definition names stay valid until
  * vxt_reader_close, payloads until the next callback. The close callback
- * releases the file's mapping; the reader itself stays readable. */
+ * releases the read buffer; the reader itself stays readable. */
 void vxt_reader_fill(vxt_reader *reader, vx_buffer_reader *out);
 
 /* Damage or an I/O failure met while reading; status VXT_OK when none. Once
- * set, has_more reports false. */
+ * set, has_more reports false. A file that ends before the size it had at
+ * opening (another process shrank it) is damage too, with the message "the
+ * file changed while it was read: ..." and the offset of the first record it
+ * cut short; the records before it have been delivered. */
 const vxt_error *vxt_reader_error(const vxt_reader *reader);
 
 /* Bytes consumed so far (header included), and the input size, 0 when it is
@@ -122,8 +127,12 @@ typedef struct vxt_definition {
  * that vxt_reader_skip_record reports, or the file size). The reader first
  * delivers the given definitions (copied here) as if they stood just before
  * begin, then the range's records; the input looks as if it ended at end.
- * Offsets, the size and damage messages are those of the whole file. Null on
- * failure, with error filled. */
+ * Offsets, the size and damage messages are those of the whole file; a file
+ * that ends before end reads as changed, like a shrunk file above. The
+ * definitions obey the limits of definition records (an id up to
+ * VXT_MAX_DEFINED_ID, a name of 1 to VXT_MAX_NAME_LENGTH bytes). Null on
+ * failure, with error filled: VXT_INVALID_ARGUMENT for a bad range or
+ * definition. */
 vxt_reader *vxt_reader_open_range(int fd, uint64_t begin, uint64_t end,
                                   const vxt_definition *definitions, size_t definition_count,
                                   vxt_error *error);
@@ -138,23 +147,31 @@ vxt_writer *vxt_writer_open_path(const char *path, vxt_error *error);
 /* Writes to an open descriptor, which stays the caller's. */
 vxt_writer *vxt_writer_open_fd(int fd, vxt_error *error);
 
-/* Binds id to name. False (and nothing written) when the id is above
- * VXT_MAX_DEFINED_ID, the name is empty or longer than VXT_MAX_NAME_LENGTH,
- * or an earlier write failed. */
+/* A call with a value the format cannot hold is refused: it returns false,
+ * writes nothing, and the writer stays usable (records before and after it are
+ * written). A failed write is final: that call and every later one return
+ * false, and vxt_writer_close fails. */
+
+/* Binds id to name. Refused when the id is above VXT_MAX_DEFINED_ID or the
+ * name is null, empty or longer than VXT_MAX_NAME_LENGTH. */
 bool vxt_writer_define(vxt_writer *writer, uint32_t id, const char *name);
 
-/* Writes a data record. False when payload_size is above
- * VXT_MAX_PAYLOAD_SIZE or an earlier write failed. */
+/* Writes a data record. Refused when payload_size is above
+ * VXT_MAX_PAYLOAD_SIZE, or not 0 with a null payload. */
 bool vxt_writer_write_event(vxt_writer *writer, uint32_t id, uint64_t timestamp,
                             const void *payload, uint32_t payload_size);
 
 /* Bytes written so far, header included (buffered bytes count). */
 uint64_t vxt_writer_offset(const vxt_writer *writer);
 
+/* Why the last call returned false: VXT_INVALID_ARGUMENT for a refused call,
+ * until the next define or write_event call; VXT_IO_ERROR for the failed
+ * write, from then on. VXT_OK otherwise. */
 const vxt_error *vxt_writer_error(const vxt_writer *writer);
 
-/* Flushes, closes what the writer opened and frees it. False when any write
- * failed; error (may be null) then tells the first failure. */
+/* Flushes, closes what the writer opened and frees it. False when a write or
+ * the close failed; error (may be null) then tells the first failure, and is
+ * cleared otherwise. Refused calls do not make it fail. */
 bool vxt_writer_close(vxt_writer *writer, vxt_error *error);
 
 #ifdef __cplusplus

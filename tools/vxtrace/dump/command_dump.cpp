@@ -55,6 +55,7 @@ int run_dump(const DumpOptions &options) {
   // the dump before.
   bool check_input = true;
   bool input_failed = false;
+  vxt_error part_read_error{};
   const std::optional<bool> written =
       write_output(options.output, files_read(options.in, opened), [&](OutputSink *sink) {
         const unsigned jobs = dump_job_count(options);
@@ -62,10 +63,13 @@ int run_dump(const DumpOptions &options) {
         const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, sink);
         check_input = !result.limit_reached;
         input_failed = result.input_failed;
+        part_read_error = result.read_error;
         return result.written;
       });
   if (!written) return kExitUsage;
-  const int input_status = input_failed  ? kExitUsage
+  const int input_status = input_failed ? kExitUsage
+                           : part_read_error.status != VXT_OK
+                               ? report_input_error(opened, part_read_error)
                            : check_input ? input_exit_status(opened)
                                          : kExitSuccess;
   return run_exit_status(*written, input_status);

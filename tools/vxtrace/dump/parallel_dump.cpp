@@ -65,6 +65,9 @@ struct Part {
   uint64_t lines = 0;
   uint64_t events = 0;
   std::string failure;
+  // What ended the part's reader early (the file changed since the part was
+  // planned); the part's text holds the records before it.
+  vxt_error read_error{};
   bool done = false;  // guarded by PartQueue's mutex
 };
 
@@ -260,9 +263,10 @@ class PartRenderer {
     {
       // The iterator takes the process logger, the capturing one, now.
       TraceSession session(context_->api, reader);
-      if (session.ok())
+      if (session.ok()) {
         render_events(&session, part);
-      else
+        part->read_error = *vxt_reader_error(session.reader());
+      } else
         part->failure = "the plug-in could not create a buffer iterator";
     }
     capturing_part = nullptr;
@@ -449,6 +453,10 @@ ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
     }
     const bool go_on = writer.write(oldest);
     progress.update_step(oldest.end, events += oldest.events);
+    if (oldest.read_error.status != VXT_OK && !writer.limit_reached()) {
+      result.read_error = oldest.read_error;
+      break;
+    }
     spare_texts.push_back(std::move(oldest.text));
     in_flight.pop_front();
     if (!go_on) break;

@@ -25,6 +25,10 @@ struct ParallelDumpResult {
   bool written = false;        // false when the output failed
   bool limit_reached = false;  // --limit stopped the dump before the end
   bool input_failed = false;   // a part could not be opened (reported)
+  // Damage or a read failure that a part met although the session's reader
+  // had found the part whole: the file changed meanwhile. Not yet reported;
+  // the output holds everything before it.
+  vxt_error read_error{};
 };
 
 // Dumps opened's input with jobs workers. The session's reader serves to

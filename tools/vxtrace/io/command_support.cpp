@@ -115,6 +115,10 @@ std::optional<bool> write_output(const std::string &path, const std::vector<std:
 int input_exit_status(const OpenedInput &opened) {
   const vxt_error &error = *vxt_reader_error(opened.session->reader());
   if (error.status == VXT_OK) return kExitSuccess;
+  return report_input_error(opened, error);
+}
+
+int report_input_error(const OpenedInput &opened, const vxt_error &error) {
   report(opened.display_name + ": " + error.message);
   return exit_status_for(error);
 }
