@@ -40,8 +40,6 @@ for header in "$source_dir"/include/vexlo/*.h "$source_dir"/include/vexlo/payloa
   relative=${header#"$source_dir/include/"}
   cmp -s "$header" "$prefix/include/$relative" || fail "$relative not installed as it is"
 done
-cmp -s "$source_dir/tools/vxtrace/vxtrace_file.h" "$prefix/include/vexlo/vxtrace_file.h" ||
-  fail "vexlo/vxtrace_file.h not installed"
 [ -f "$prefix/$libdir/cmake/vexlo_velocast/vexlo_velocast-config.cmake" ] ||
   fail "CMake package not installed"
 leaked=$(find "$prefix" -name '*testing*' -o -name '*.a' -o -name 'vx_tests')
