@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -367,6 +369,59 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedRecord{"short_record_header", [](std::string *b) { b->resize(108 + 16); }, 3,
                       "header needs 17 bytes, 16 left"}),
     [](const testing::TestParamInfo<DamagedRecord> &info) { return info.param.label; });
+
+// Messages name the input by the display name the caller gave, whichever
+// way the reader was opened, at open and at damage; without a name they
+// start with the problem itself.
+TEST(VxtraceFileTest, MessagesNameTheInputAsTheCallerCalledIt) {
+  std::string damaged = small_trace();
+  damaged[43] = 'X';
+  const std::string not_a_trace = "not a trace at all";
+  const std::string path = testing::TempDir() + "vxtrace_named_input.vxt";
+  std::FILE *file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(damaged.data(), 1, damaged.size(), file);
+  std::fclose(file);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct Case {
+    const char *label;
+    std::function<vxt_reader *(vxt_error *)> open;
+    std::string expected_start;
+  };
+  const Case cases[] = {
+      {"memory",
+       [&](vxt_error *e) {
+         return vxt_reader_open_memory(damaged.data(), damaged.size(), "capture A", e);
+       },
+       "capture A: unknown record tag"},
+      {"memory without a name",
+       [&](vxt_error *e) {
+         return vxt_reader_open_memory(damaged.data(), damaged.size(), nullptr, e);
+       },
+       "unknown record tag"},
+      {"descriptor", [&](vxt_error *e) { return vxt_reader_open_fd(fd, "standard input", e); },
+       "standard input: unknown record tag"},
+      {"path", [&](vxt_error *e) { return vxt_reader_open_path(path.c_str(), e); },
+       path + ": unknown record tag"},
+      {"refused at open",
+       [&](vxt_error *e) {
+         return vxt_reader_open_memory(not_a_trace.data(), not_a_trace.size(), "capture B", e);
+       },
+       "capture B: not a trace file"},
+      {"missing file", [&](vxt_error *e) { return vxt_reader_open_path("/nonexistent/x.vxt", e); },
+       "/nonexistent/x.vxt: cannot open"},
+  };
+  for (const Case &c : cases) {
+    vxt_error error{};
+    vxt_reader *reader = c.open(&error);
+    if (reader != nullptr) error = read_all(reader).error;
+    EXPECT_EQ(std::string(error.message).rfind(c.expected_start, 0), 0u)
+        << c.label << ": " << error.message;
+  }
+  close(fd);
+  std::remove(path.c_str());
+}
 
 // Cut anywhere, the reader gives exactly the records that end before the
 // cut, and reports damage unless the cut falls between records.

@@ -18,11 +18,14 @@
 
 #include "byte_source.h"
 #include "little_endian.h"
+#include "trace_error.h"
 #include "vexlo/vxtrace_file.h"
 
 namespace {
 
 using vxtrace::ByteSource;
+using vxtrace::clear_error;
+using vxtrace::set_error;
 
 struct PendingRecord {
   enum Kind { none, definition, event } kind = none;
@@ -34,28 +37,12 @@ struct PendingRecord {
   bool replayed = false;  // a definition given to vxt_reader_open_range
 };
 
-void set_error(vxt_error *error, vxt_status status, uint64_t offset, const char *format, ...)
-    __attribute__((format(printf, 4, 5)));
-
-void set_error(vxt_error *error, vxt_status status, uint64_t offset, const char *format, ...) {
-  if (error == nullptr) return;
-  error->status = status;
-  error->offset = offset;
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(error->message, sizeof error->message, format, args);
-  va_end(args);
-}
-
-void clear_error(vxt_error *error) {
-  if (error != nullptr) *error = vxt_error{};
-}
-
 }  // namespace
 
 struct vxt_reader {
   std::unique_ptr<ByteSource> source;
   int owned_fd = -1;
+  std::string name;  // put before every message; empty for a range of a file
   uint64_t input_size = 0;
   vxt_error error{};
   uint64_t offset = 0;
@@ -84,6 +71,8 @@ struct vxt_reader {
 
   bool damaged(const char *format, ...) __attribute__((format(printf, 2, 3)));
   bool cut_short(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  void set(vxt_status status, uint64_t at, const char *format, ...)
+      __attribute__((format(printf, 4, 5)));
   bool vdamaged(const char *format, va_list args) __attribute__((format(printf, 2, 0)));
   bool check_header();
   bool prepare_next();
@@ -105,10 +94,17 @@ struct vxt_reader {
   const char *store_name(uint32_t id, const uint8_t *name, size_t length);
 };
 
+void vxt_reader::set(vxt_status status, uint64_t at, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vxtrace::set_error_v(&error, status, at, format, args);
+  va_end(args);
+  vxtrace::name_error(&error, name.c_str());
+}
+
 bool vxt_reader::vdamaged(const char *format, va_list args) {
-  error.status = VXT_DAMAGED;
-  error.offset = offset;
-  std::vsnprintf(error.message, sizeof error.message, format, args);
+  vxtrace::set_error_v(&error, VXT_DAMAGED, offset, format, args);
+  vxtrace::name_error(&error, name.c_str());
   return false;
 }
 
@@ -127,7 +123,7 @@ bool vxt_reader::damaged(const char *format, ...) {
 bool vxt_reader::cut_short(const char *format, ...) {
   const auto at = static_cast<unsigned long long>(offset);
   if (!source->io_error().empty()) {
-    set_error(&error, VXT_IO_ERROR, offset, "%s at byte %llu", source->io_error().c_str(), at);
+    set(VXT_IO_ERROR, offset, "%s at byte %llu", source->io_error().c_str(), at);
     return false;
   }
   if (source->input_changed())
@@ -148,32 +144,32 @@ bool vxt_reader::check_header() {
   const uint8_t *header = source->fetch(0, VXT_HEADER_SIZE, &available);
   if (available < VXT_HEADER_SIZE) {
     if (!source->io_error().empty()) {
-      set_error(&error, VXT_IO_ERROR, 0, "%s", source->io_error().c_str());
+      set(VXT_IO_ERROR, 0, "%s", source->io_error().c_str());
       return false;
     }
     // Too short to hold a header: say so only if what is there could be one.
     const size_t magic_present = std::min<size_t>(available, VXT_MAGIC_SIZE);
     if (magic_present > 0 && std::memcmp(header, VXT_MAGIC, magic_present) != 0) {
-      set_error(&error, VXT_NOT_A_TRACE, 0, "not a trace file (bad magic)");
+      set(VXT_NOT_A_TRACE, 0, "not a trace file (bad magic)");
       return false;
     }
-    set_error(&error, VXT_NOT_A_TRACE, 0, "truncated header: %u bytes needed, %zu present",
-              VXT_HEADER_SIZE, available);
+    set(VXT_NOT_A_TRACE, 0, "truncated header: %u bytes needed, %zu present", VXT_HEADER_SIZE,
+        available);
     return false;
   }
   if (std::memcmp(header, VXT_MAGIC, VXT_MAGIC_SIZE) != 0) {
-    set_error(&error, VXT_NOT_A_TRACE, 0, "not a trace file (bad magic)");
+    set(VXT_NOT_A_TRACE, 0, "not a trace file (bad magic)");
     return false;
   }
   const uint32_t version = vxtrace::load_le<uint32_t>(header + 8);
   const uint32_t flags = vxtrace::load_le<uint32_t>(header + 12);
   if (version != VXT_VERSION) {
-    set_error(&error, VXT_NOT_A_TRACE, 8, "unsupported format version %u (this reader reads %u)",
-              version, VXT_VERSION);
+    set(VXT_NOT_A_TRACE, 8, "unsupported format version %u (this reader reads %u)", version,
+        VXT_VERSION);
     return false;
   }
   if (flags != 0) {
-    set_error(&error, VXT_NOT_A_TRACE, 12, "unsupported header flags 0x%x", flags);
+    set(VXT_NOT_A_TRACE, 12, "unsupported header flags 0x%x", flags);
     return false;
   }
   offset = VXT_HEADER_SIZE;
@@ -371,16 +367,36 @@ bool definitions_are_valid(const vxt_definition *definitions, size_t count, uint
   return true;
 }
 
-vxt_reader *open_over(std::unique_ptr<ByteSource> source, int owned_fd, vxt_error *error) {
+// The one set-up of every reader: over source, whose bytes end at
+// input_size, reading from offset on. Null, with error set, when the memory
+// for it cannot be had.
+std::unique_ptr<vxt_reader> new_reader(std::unique_ptr<ByteSource> source, uint64_t input_size,
+                                       uint64_t offset, vxt_error *error) {
+  if (source == nullptr) {
+    set_error(error, VXT_IO_ERROR, offset, "cannot read the file: %s", std::strerror(errno));
+    return nullptr;
+  }
   std::unique_ptr<vxt_reader> reader(new (std::nothrow) vxt_reader);
   if (reader == nullptr) {
-    if (owned_fd >= 0) close(owned_fd);
     set_error(error, VXT_IO_ERROR, 0, "out of memory");
     return nullptr;
   }
   reader->source = std::move(source);
-  reader->owned_fd = owned_fd;
-  reader->input_size = reader->source->size();
+  reader->input_size = input_size;
+  reader->offset = offset;
+  return reader;
+}
+
+// A reader of a whole input, from its header on. Its messages start with the
+// input's name, when one is given.
+vxt_reader *open_whole(std::unique_ptr<ByteSource> source, const char *name, vxt_error *error) {
+  const uint64_t size = source != nullptr ? source->size() : 0;
+  std::unique_ptr<vxt_reader> reader = new_reader(std::move(source), size, 0, error);
+  if (reader == nullptr) {
+    vxtrace::name_error(error, name);
+    return nullptr;
+  }
+  reader->name = name != nullptr ? name : "";
   if (!reader->check_header()) {
     if (error != nullptr) *error = reader->error;
     return nullptr;
@@ -393,14 +409,16 @@ vxt_reader *open_over(std::unique_ptr<ByteSource> source, int owned_fd, vxt_erro
 
 extern "C" {
 
-vxt_reader *vxt_reader_open_memory(const void *data, size_t size, const char *, vxt_error *error) {
-  return open_over(vxtrace::make_memory_source(data, size), -1, error);
+vxt_reader *vxt_reader_open_memory(const void *data, size_t size, const char *display_name,
+                                   vxt_error *error) {
+  return open_whole(vxtrace::make_memory_source(data, size), display_name, error);
 }
 
-vxt_reader *vxt_reader_open_fd(int fd, const char *, vxt_error *error) {
+vxt_reader *vxt_reader_open_fd(int fd, const char *display_name, vxt_error *error) {
   struct stat status {};
   if (fstat(fd, &status) != 0) {
     set_error(error, VXT_IO_ERROR, 0, "%s", std::strerror(errno));
+    vxtrace::name_error(error, display_name);
     return nullptr;
   }
   std::unique_ptr<ByteSource> source;
@@ -408,13 +426,14 @@ vxt_reader *vxt_reader_open_fd(int fd, const char *, vxt_error *error) {
   if (S_ISREG(status.st_mode) && status.st_size > 0)
     source = vxtrace::make_file_source(fd, static_cast<uint64_t>(status.st_size));
   if (source == nullptr) source = vxtrace::make_stream_source(fd);
-  return open_over(std::move(source), -1, error);
+  return open_whole(std::move(source), display_name, error);
 }
 
 vxt_reader *vxt_reader_open_path(const char *path, vxt_error *error) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     set_error(error, VXT_IO_ERROR, 0, "cannot open: %s", std::strerror(errno));
+    vxtrace::name_error(error, path);
     return nullptr;
   }
   vxt_reader *reader = vxt_reader_open_fd(fd, path, error);
@@ -462,19 +481,9 @@ vxt_reader *vxt_reader_open_range(int fd, uint64_t begin, uint64_t end,
     return nullptr;
   }
   if (!definitions_are_valid(definitions, definition_count, begin, error)) return nullptr;
-  std::unique_ptr<ByteSource> source = vxtrace::make_file_range_source(fd, begin, end);
-  if (source == nullptr) {
-    set_error(error, VXT_IO_ERROR, begin, "cannot read the file: %s", std::strerror(errno));
-    return nullptr;
-  }
-  std::unique_ptr<vxt_reader> reader(new (std::nothrow) vxt_reader);
-  if (reader == nullptr) {
-    set_error(error, VXT_IO_ERROR, 0, "out of memory");
-    return nullptr;
-  }
-  reader->source = std::move(source);
-  reader->input_size = end;
-  reader->offset = begin;
+  std::unique_ptr<vxt_reader> reader =
+      new_reader(vxtrace::make_file_range_source(fd, begin, end), end, begin, error);
+  if (reader == nullptr) return nullptr;
   reader->replay.reserve(definition_count);
   for (size_t i = 0; i < definition_count; ++i)
     reader->replay.emplace_back(definitions[i].id, definitions[i].name);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "little_endian.h"
+#include "trace_error.h"
 #include "vexlo/vxtrace_file.h"
 
 struct vxt_writer {
@@ -40,22 +41,18 @@ struct vxt_writer {
 bool vxt_writer::failed(vxt_status status, const char *format, ...) {
   if (!write_failed) {
     write_failed = true;
-    error.status = status;
-    error.offset = flushed + buffer.size();
     va_list args;
     va_start(args, format);
-    std::vsnprintf(error.message, sizeof error.message, format, args);
+    vxtrace::set_error_v(&error, status, flushed + buffer.size(), format, args);
     va_end(args);
   }
   return false;
 }
 
 bool vxt_writer::refused(const char *format, ...) {
-  error.status = VXT_INVALID_ARGUMENT;
-  error.offset = flushed + buffer.size();
   va_list args;
   va_start(args, format);
-  std::vsnprintf(error.message, sizeof error.message, format, args);
+  vxtrace::set_error_v(&error, VXT_INVALID_ARGUMENT, flushed + buffer.size(), format, args);
   va_end(args);
   return false;
 }
@@ -63,7 +60,7 @@ bool vxt_writer::refused(const char *format, ...) {
 // False once a write failed; otherwise forgets the previous call's refusal.
 bool vxt_writer::start_call() {
   if (write_failed) return false;
-  if (error.status != VXT_OK) error = vxt_error{};
+  if (error.status != VXT_OK) vxtrace::clear_error(&error);
   return true;
 }
 
@@ -96,7 +93,7 @@ vxt_writer *start_writer(int fd, bool owns_fd, vxt_error *error) {
   std::unique_ptr<vxt_writer> writer(new (std::nothrow) vxt_writer);
   if (writer == nullptr) {
     if (owns_fd) close(fd);
-    if (error != nullptr) *error = vxt_error{VXT_IO_ERROR, 0, "out of memory"};
+    vxtrace::set_error(error, VXT_IO_ERROR, 0, "out of memory");
     return nullptr;
   }
   writer->fd = fd;
@@ -106,7 +103,7 @@ vxt_writer *start_writer(int fd, bool owns_fd, vxt_error *error) {
   std::memcpy(header, VXT_MAGIC, VXT_MAGIC_SIZE);
   vxtrace::store_le<uint32_t>(header + 8, VXT_VERSION);
   vxtrace::store_le<uint32_t>(header + 12, 0);
-  if (error != nullptr) *error = vxt_error{};
+  vxtrace::clear_error(error);
   return writer.release();
 }
 
@@ -117,11 +114,7 @@ extern "C" {
 vxt_writer *vxt_writer_open_path(const char *path, vxt_error *error) {
   const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
-    if (error != nullptr) {
-      *error = vxt_error{VXT_IO_ERROR, 0, ""};
-      std::snprintf(error->message, sizeof error->message, "cannot create: %s",
-                    std::strerror(errno));
-    }
+    vxtrace::set_error(error, VXT_IO_ERROR, 0, "cannot create: %s", std::strerror(errno));
     return nullptr;
   }
   return start_writer(fd, true, error);

@@ -64,7 +64,8 @@ void open_input(const InputOptions &options, OpenedInput *opened) {
   vxt_error open_error{};
   vxt_reader *reader = open_trace(options.input, &open_error);
   if (reader == nullptr) {
-    report(opened->display_name + ": " + open_error.message);
+    // The reader's messages name the input.
+    report(open_error.message);
     opened->exit_status = exit_status_for(open_error);
     return;
   }
@@ -115,7 +116,9 @@ std::optional<bool> write_output(const std::string &path, const std::vector<std:
 int input_exit_status(const OpenedInput &opened) {
   const vxt_error &error = *vxt_reader_error(opened.session->reader());
   if (error.status == VXT_OK) return kExitSuccess;
-  return report_input_error(opened, error);
+  // The reader's messages name the input.
+  report(error.message);
+  return exit_status_for(error);
 }
 
 int report_input_error(const OpenedInput &opened, const vxt_error &error) {

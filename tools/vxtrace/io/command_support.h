@@ -51,8 +51,8 @@ int input_exit_status(const OpenedInput &opened);
 // the damage was written.
 int run_exit_status(bool output_written, int input_status);
 
-// Reports error, met by another reader of opened's input, and returns the
-// exit status for it.
+// Reports error, met by a reader of a range of opened's input (whose
+// messages do not name the input), and returns the exit status for it.
 int report_input_error(const OpenedInput &opened, const vxt_error &error);
 
 }  // namespace vxtrace
