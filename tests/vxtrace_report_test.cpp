@@ -25,7 +25,7 @@
 #include "schema/payload_fields.h"
 #include "support/vxtrace_process.h"
 
-namespace vxtrace::report {
+namespace vxtrace::reporting {
 namespace {
 
 using pipeline::kStagePairs;
@@ -634,4 +634,4 @@ TEST(ReportWriters, HtmlPageDrawsItsPlotsInChromiumWithoutNetwork) {
 }
 
 }  // namespace
-}  // namespace vxtrace::report
+}  // namespace vxtrace::reporting

@@ -5,7 +5,7 @@
 
 #include "report/report_writers.h"
 
-namespace vxtrace::report {
+namespace vxtrace::reporting {
 namespace {
 
 // The length of the well-formed UTF-8 sequence at the start of text, 0 if the
@@ -173,4 +173,4 @@ std::vector<std::string> limit_notes(const Report &report) {
   return notes;
 }
 
-}  // namespace vxtrace::report
+}  // namespace vxtrace::reporting

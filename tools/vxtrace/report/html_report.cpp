@@ -7,7 +7,7 @@
 #include "report/format.h"
 #include "report/report_writers.h"
 
-namespace vxtrace::report {
+namespace vxtrace::reporting {
 
 extern const char kChartJs[];
 extern const size_t kChartJsSize;
@@ -401,4 +401,4 @@ std::string html_report(const Report &report) {
   return all;
 }
 
-}  // namespace vxtrace::report
+}  // namespace vxtrace::reporting

@@ -4,7 +4,7 @@
 #include "report/format.h"
 #include "report/report_writers.h"
 
-namespace vxtrace::report {
+namespace vxtrace::reporting {
 namespace {
 
 using pipeline::kSessionDropEvents;
@@ -194,6 +194,11 @@ void write_json_report(const Report &report, const ReportSink &sink) {
   any ? json.number(report.first_ns) : json.null();
   json.key("last_timestamp");
   any ? json.number(report.last_ns) : json.null();
+  // Only a damaged input adds it: the figures cover the records before it.
+  if (!report.damage.empty()) {
+    json.key("damage");
+    json.text(report.damage);
+  }
   json.key("sessions");
   json.open('[');
   for (const SessionFigures &session : report.sessions) {
@@ -214,4 +219,4 @@ std::string json_report(const Report &report) {
   return all;
 }
 
-}  // namespace vxtrace::report
+}  // namespace vxtrace::reporting

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-namespace vxtrace::report {
+namespace vxtrace::reporting {
 
 class OpenKeys {
  public:
@@ -142,4 +142,4 @@ class OpenKeys {
   int shift_ = 64;
 };
 
-}  // namespace vxtrace::report
+}  // namespace vxtrace::reporting

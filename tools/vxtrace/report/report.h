@@ -13,7 +13,7 @@
 
 #include "pipeline/pipeline_model.h"
 
-namespace vxtrace::report {
+namespace vxtrace::reporting {
 
 struct ReportOptions {
   uint64_t horizon_ns = 60'000'000'000;  // a key open longer is lost and forgotten
@@ -126,4 +126,4 @@ struct Report {
   std::vector<SessionPlots> plots;  // in session order
 };
 
-}  // namespace vxtrace::report
+}  // namespace vxtrace::reporting

@@ -9,7 +9,7 @@
 #include "report/open_keys.h"
 #include "report/window_series.h"
 
-namespace vxtrace::report {
+namespace vxtrace::reporting {
 
 using pipeline::kSessionDropCount;
 using pipeline::kSpanPairCount;
@@ -519,4 +519,4 @@ Report ReportBuilder::finish() {
   return report;
 }
 
-}  // namespace vxtrace::report
+}  // namespace vxtrace::reporting

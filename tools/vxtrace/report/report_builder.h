@@ -22,7 +22,7 @@
 #include "report/report.h"
 #include "schema/event_kind.h"
 
-namespace vxtrace::report {
+namespace vxtrace::reporting {
 
 class ReportBuilder {
  public:
@@ -51,4 +51,4 @@ class ReportBuilder {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace vxtrace::report
+}  // namespace vxtrace::reporting

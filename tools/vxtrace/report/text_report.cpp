@@ -6,7 +6,7 @@
 #include "report/format.h"
 #include "report/report_writers.h"
 
-namespace vxtrace::report {
+namespace vxtrace::reporting {
 namespace {
 
 using pipeline::kSessionDropEvents;
@@ -245,4 +245,4 @@ std::string text_report(const Report &report) {
   return all;
 }
 
-}  // namespace vxtrace::report
+}  // namespace vxtrace::reporting
