@@ -126,6 +126,14 @@ CLI::App *add_generate(CLI::App &app, vxtrace::GenerateOptions *options) {
                      "Replace an existing file, and write even when the file system seems too "
                      "full for the trace");
   add_no_progress(generate, &options->progress);
+  generate
+      ->add_option("--inject", options->inject,
+                   "Inject a fault into the realistic mix (repeatable): stall@+<S>s:<D>ms, "
+                   "lose@reorder:<N>, lose@decoder:<N>, silence[@+<S>s]:<N>")
+      ->allow_extra_args(false)
+      ->type_name("FAULT");
+  add_path(generate, "--manifest", &options->manifest,
+           "Write what the injected faults left in the trace to this file (JSON)");
   return generate;
 }
 
@@ -152,6 +160,23 @@ int report_unknown_word(const std::string &word) {
 
 }  // namespace
 
+CLI::App *add_report(CLI::App &app, vxtrace::ReportCommandOptions *options) {
+  CLI::App *report = app.add_subcommand(
+      "report", "Report stage latencies, lost keys, drops, display stalls and spans per session");
+  add_input_options(report, &options->in);
+  report->add_flag("--json", options->json, "Write the report as one JSON document");
+  add_path(report, "--html", &options->html,
+           "Also write the report as a self-contained HTML page to this file");
+  add_number(report, "--stall-ms", &options->stall_ms,
+             "Shortest display interval counted as a stall, in ms (default 50)", 1, 3'600'000);
+  add_number(report, "--horizon", &options->horizon_s,
+             "Seconds of trace time after which an open key counts as lost (default 60)", 1,
+             1'000'000);
+  add_path(report, "-o,--output", &options->output,
+           "Write the text or JSON to this file instead of standard output");
+  return report;
+}
+
 int main(int argc, char **argv) {
   CLI::App app{"vxtrace: read recorded velocast trace buffers through the vexlo plug-in"};
   app.require_subcommand(1);
@@ -164,6 +189,8 @@ int main(int argc, char **argv) {
   CLI::App *generate = add_generate(app, &generate_options);
   vxtrace::TimelineOptions timeline_options;
   CLI::App *timeline = add_timeline(app, &timeline_options);
+  vxtrace::ReportCommandOptions report_options;
+  CLI::App *report = add_report(app, &report_options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
@@ -178,5 +205,6 @@ int main(int argc, char **argv) {
   if (stats->parsed()) return vxtrace::run_stats(stats_options);
   if (generate->parsed()) return vxtrace::run_generate(generate_options);
   if (timeline->parsed()) return vxtrace::run_timeline(timeline_options);
+  if (report->parsed()) return vxtrace::run_report(report_options);
   return vxtrace::kExitUsage;
 }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "generate/generate_command.h"
 #include "generate/generator.h"
@@ -54,8 +55,40 @@ bool fits_free_space(const GenerateOptions &options) {
   return false;
 }
 
+// The faults of --inject; nullopt, reported, when one does not parse or the
+// mix cannot take them.
+std::optional<FaultPlan> fault_plan(const GenerateOptions &options) {
+  FaultPlan plan;
+  for (const std::string &text : options.inject) {
+    if (const std::optional<std::string> problem = add_fault(text, &plan)) {
+      report("--inject " + *problem);
+      return std::nullopt;
+    }
+  }
+  if (!plan.empty() && options.mix != EventMix::realistic) {
+    report("--inject needs the realistic mix");
+    return std::nullopt;
+  }
+  if (!options.manifest.empty() && plan.empty()) {
+    report("--manifest needs --inject");
+    return std::nullopt;
+  }
+  return plan;
+}
+
+bool write_manifest(const GenerateOptions &options, const FaultAccount &account) {
+  if (options.manifest.empty()) return true;
+  const std::optional<bool> written =
+      write_output(options.manifest, {options.output}, [&](OutputSink *sink) {
+        sink->append(fault_account_json(account));
+        return sink->flush();
+      });
+  return written.value_or(false);
+}
+
 // Writes the whole trace to fd, which stays open; false, reported, on failure.
-bool write_trace(const GenerateOptions &options, int fd, const std::string &name) {
+bool write_trace(const GenerateOptions &options, const FaultPlan &faults, FaultAccount *account,
+                 int fd, const std::string &name) {
   vxt_error error{};
   vxt_writer *writer = vxt_writer_open_fd(fd, &error);
   if (writer == nullptr) {
@@ -65,7 +98,8 @@ bool write_trace(const GenerateOptions &options, int fd, const std::string &name
   bool written = false;
   {
     Progress progress(options.progress, options.events);
-    written = write_synthetic_trace(writer, options.events, options.seed, options.mix, &progress);
+    written = write_synthetic_trace(writer, options.events, options.seed, options.mix, &progress,
+                                    faults, account);
   }
   if (!vxt_writer_close(writer, &error) || !written) {
     report(name + ": " + error.message);
@@ -75,22 +109,34 @@ bool write_trace(const GenerateOptions &options, int fd, const std::string &name
 }
 
 // "-o -": a trace is binary, and is not for a terminal to interpret.
-int generate_to_standard_output(const GenerateOptions &options) {
+int generate_to_standard_output(const GenerateOptions &options, const FaultPlan &faults,
+                                FaultAccount *account) {
   if (isatty(STDOUT_FILENO)) {
     report("standard output is a terminal; redirect it, or name a file with -o");
     return kExitUsage;
   }
-  return write_trace(options, STDOUT_FILENO, "standard output") ? kExitSuccess : kExitUsage;
+  return write_trace(options, faults, account, STDOUT_FILENO, "standard output") ? kExitSuccess
+                                                                                 : kExitUsage;
+}
+
+int generate(const GenerateOptions &options, const FaultPlan &faults, FaultAccount *account) {
+  if (options.output == "-") return generate_to_standard_output(options, faults, account);
+  if (!may_write_to(options.output, options.force) || !fits_free_space(options)) return kExitUsage;
+  PendingFile file(options.output);
+  if (!file.opened() || !write_trace(options, faults, account, file.fd(), options.output))
+    return kExitUsage;
+  return file.commit(options.force) ? kExitSuccess : kExitUsage;
 }
 
 }  // namespace
 
 int run_generate(const GenerateOptions &options) {
-  if (options.output == "-") return generate_to_standard_output(options);
-  if (!may_write_to(options.output, options.force) || !fits_free_space(options)) return kExitUsage;
-  PendingFile file(options.output);
-  if (!file.opened() || !write_trace(options, file.fd(), options.output)) return kExitUsage;
-  return file.commit(options.force) ? kExitSuccess : kExitUsage;
+  const std::optional<FaultPlan> faults = fault_plan(options);
+  if (!faults) return kExitUsage;
+  FaultAccount account;
+  const int status = generate(options, *faults, &account);
+  if (status != kExitSuccess) return status;
+  return write_manifest(options, account) ? kExitSuccess : kExitUsage;
 }
 
 }  // namespace vxtrace

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vxtrace {
 
@@ -14,7 +15,9 @@ struct GenerateOptions {
   uint64_t seed = 1;
   EventMix mix = EventMix::realistic;
   bool progress = true;
-  bool force = false;  // replace an existing file; skip the free space check
+  bool force = false;               // replace an existing file; skip the free space check
+  std::vector<std::string> inject;  // faults, as fault_plan.h reads them
+  std::string manifest;             // where the account of the faults goes; empty for none
 };
 
 int run_generate(const GenerateOptions &options);

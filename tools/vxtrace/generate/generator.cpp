@@ -7,7 +7,9 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "generate/payload_writer.h"
@@ -59,24 +61,125 @@ std::string make_url(SplitMix64 &rng, uint32_t session_id) {
   return url + ".m3u8";
 }
 
+// Applies a FaultPlan while the trace is written and keeps the account of
+// what each fault left behind, by the rules a reader applies: a stall shows
+// in each session at its first displayed frame after the pause; a packet
+// that never leaves its stage is flushed by its session's audio flushes and
+// lost otherwise.
+class FaultInjector {
+ public:
+  FaultInjector(const FaultPlan &plan, FaultAccount *account) : plan_(plan), account_(account) {
+    std::sort(plan_.stalls.begin(), plan_.stalls.end(),
+              [](const auto &a, const auto &b) { return a.after_ns < b.after_ns; });
+    account_->losses.clear();
+    for (const FaultPlan::Loss &loss : plan_.losses) account_->losses.push_back({loss.stage});
+  }
+  ~FaultInjector() {
+    for (const OpenLoss &open : open_losses_) ++account_->losses[open.plan_index].lost;
+  }
+
+  // The pause to add before an event at now_ns.
+  uint64_t pause_before(size_t kind, uint64_t now_ns) {
+    if (first_ns_ == 0) first_ns_ = now_ns;
+    if (kind != kind_index(EventKind::video_stream_frame_displayed) ||
+        next_stall_ >= plan_.stalls.size() ||
+        now_ns - first_ns_ < plan_.stalls[next_stall_].after_ns)
+      return 0;
+    last_pause_ns_ = now_ns;
+    return plan_.stalls[next_stall_++].pause_ns;
+  }
+
+  void after_emit(size_t kind, uint32_t session_id, uint64_t now_ns) {
+    if (kind == kind_index(EventKind::video_stream_frame_displayed)) {
+      auto previous = last_display_ns_.find(session_id);
+      if (previous != last_display_ns_.end() && previous->second < last_pause_ns_)
+        account_->stalls.push_back({session_id, now_ns, now_ns - previous->second});
+      last_display_ns_[session_id] = now_ns;
+    } else if (kind == kind_index(EventKind::audio_sink_write_silence)) {
+      ++account_->silence_writes;
+    } else if (kind == kind_index(EventKind::audio_reorder_buffer_flush)) {
+      flush(session_id, LossStage::reorder);
+    } else if (kind == kind_index(EventKind::audio_flush) ||
+               kind == kind_index(EventKind::network_session_destroyed)) {
+      flush(session_id, LossStage::reorder);
+      flush(session_id, LossStage::decoder);
+    }
+    if (kind == kind_index(EventKind::network_session_destroyed))
+      last_display_ns_.erase(session_id);
+  }
+
+  // Whether the packet that just entered stage is to stay there; counts it.
+  bool lose_packet(LossStage stage, uint32_t session_id) {
+    for (size_t i = 0; i < plan_.losses.size(); ++i) {
+      if (plan_.losses[i].stage != stage || plan_.losses[i].count == 0) continue;
+      --plan_.losses[i].count;
+      open_losses_.push_back({session_id, stage, i});
+      return true;
+    }
+    return false;
+  }
+
+  // Silence writes due at now_ns, counted as injected.
+  uint64_t silences_due(uint64_t now_ns) {
+    uint64_t due = 0;
+    for (FaultPlan::Silence &silence : plan_.silences) {
+      if (silence.count == 0 || now_ns - first_ns_ < silence.after_ns || first_ns_ == 0) continue;
+      due += silence.count;
+      silence.count = 0;
+    }
+    account_->silences_injected += due;
+    return due;
+  }
+
+ private:
+  struct OpenLoss {
+    uint32_t session_id;
+    LossStage stage;
+    size_t plan_index;
+  };
+
+  void flush(uint32_t session_id, LossStage stage) {
+    auto flushed = [&](const OpenLoss &open) {
+      if (open.session_id != session_id || open.stage != stage) return false;
+      ++account_->losses[open.plan_index].flushed;
+      return true;
+    };
+    open_losses_.erase(std::remove_if(open_losses_.begin(), open_losses_.end(), flushed),
+                       open_losses_.end());
+  }
+
+  FaultPlan plan_;  // a copy, whose counts run down
+  FaultAccount *account_;
+  size_t next_stall_ = 0;
+  uint64_t first_ns_ = 0;
+  uint64_t last_pause_ns_ = 0;
+  std::unordered_map<uint32_t, uint64_t> last_display_ns_;
+  std::vector<OpenLoss> open_losses_;
+};
+
 // Writes events: each kind's definition before its first record, rising
 // timestamps, and the state changes that a kind implies.
 class EventEmitter {
  public:
-  EventEmitter(vxt_writer *writer, SplitMix64 *rng) : writer_(writer), rng_(rng), model_(rng) {}
+  EventEmitter(vxt_writer *writer, SplitMix64 *rng, FaultInjector *faults)
+      : writer_(writer), rng_(rng), model_(rng), faults_(faults) {}
 
   bool emit(size_t kind, SessionState &session) {
     if (ids_[kind] == 0 && !define(kind)) return false;
     now_ns_ += static_cast<uint64_t>(rng_->between(1000, 99000));
+    if (faults_ != nullptr) now_ns_ += faults_->pause_before(kind, now_ns_);
     update_state(kind, session);
     model_.set_event(&session, now_ns_, kKinds[kind].video);
     payload_.clear();
     kKinds[kind].write(model_, payload_);
-    return vxt_writer_write_event(writer_, ids_[kind], now_ns_, payload_.data(),
-                                  static_cast<uint32_t>(payload_.size()));
+    const bool written = vxt_writer_write_event(writer_, ids_[kind], now_ns_, payload_.data(),
+                                                static_cast<uint32_t>(payload_.size()));
+    if (faults_ != nullptr) faults_->after_emit(kind, session.id, now_ns_);
+    return written;
   }
 
   bool seen(size_t kind) const { return ids_[kind] != 0; }
+  uint64_t now_ns() const { return now_ns_; }
 
  private:
   bool define(size_t kind) {
@@ -91,6 +194,7 @@ class EventEmitter {
   SplitMix64 *rng_;
   ValueModel model_;
   PayloadBuffer payload_;
+  FaultInjector *faults_;
   std::array<uint32_t, kKindCount> ids_{};
   uint32_t next_id_ = 1;
   uint64_t now_ns_ = 1'000'000'000;
@@ -176,8 +280,10 @@ SessionState new_session(SplitMix64 &rng, uint32_t id) {
 // kind not yet written is slipped in, so that long traces hold all kinds.
 class RealisticScenario {
  public:
-  RealisticScenario(uint64_t total_events, SplitMix64 *rng)
-      : rng_(rng), tour_interval_(std::clamp<uint64_t>(total_events / 128, 1, 50)) {
+  RealisticScenario(uint64_t total_events, SplitMix64 *rng, FaultInjector *faults)
+      : rng_(rng),
+        faults_(faults),
+        tour_interval_(std::clamp<uint64_t>(total_events / 128, 1, 50)) {
     start_session();
     start_session();
     queue_chain(kLoad, sessions_.front().id);
@@ -185,12 +291,14 @@ class RealisticScenario {
 
   bool emit_next(EventEmitter &emitter) {
     if (++emitted_ % tour_interval_ == 0) slip_in_unseen_kind(emitter);
+    if (faults_ != nullptr) queue_silences(faults_->silences_due(emitter.now_ns()));
     while (pending_.empty()) start_activity();
     const Step step = pending_.front();
     pending_.pop_front();
     SessionState &session = session_by_id(step.session_id);
     const bool ok = emitter.emit(step.kind, session);
     if (step.kind == kind_index(EventKind::network_session_destroyed)) end_session(step.session_id);
+    if (faults_ != nullptr) lose_packet_if_planned(step, emitter);
     return ok;
   }
 
@@ -204,6 +312,44 @@ class RealisticScenario {
     double weight;
     std::vector<size_t> chain;
   };
+
+  void queue_silences(uint64_t count) {
+    for (uint64_t i = 0; i < count; ++i)
+      pending_.push_front({kind_index(EventKind::audio_sink_write_silence), live_session().id});
+  }
+
+  // A packet kept in its stage: the rest of its way through the audio
+  // pipeline is taken out of the queue.
+  void lose_packet_if_planned(const Step &step, const EventEmitter &emitter) {
+    static const std::vector<size_t> after_reorder = kind_indexes(
+        {EventKind::audio_reorder_buffer_packet_sent, EventKind::audio_decoder_packet_received,
+         EventKind::audio_decoder_packet_sent, EventKind::audio_queue_packet_received});
+    static const std::vector<size_t> after_decoder = kind_indexes(
+        {EventKind::audio_decoder_packet_sent, EventKind::audio_queue_packet_received});
+    // Only a packet on its way through the chain (a kind slipped in on its
+    // own is none), and only once every kind of the chain was written: a kind
+    // never written would be slipped in on its own later, a packet of no one.
+    const bool in_chain = !pending_.empty() && pending_.front().session_id == step.session_id &&
+                          (pending_.front().kind == after_reorder.front() ||
+                           pending_.front().kind == after_decoder.front());
+    const bool chain_seen = std::all_of(after_reorder.begin(), after_reorder.end(),
+                                        [&](size_t kind) { return emitter.seen(kind); });
+    if (!in_chain || !chain_seen) return;
+    const std::vector<size_t> *rest = nullptr;
+    if (step.kind == kind_index(EventKind::audio_reorder_buffer_packet_received) &&
+        faults_->lose_packet(LossStage::reorder, step.session_id))
+      rest = &after_reorder;
+    else if (step.kind == kind_index(EventKind::audio_decoder_packet_received) &&
+             faults_->lose_packet(LossStage::decoder, step.session_id))
+      rest = &after_decoder;
+    if (rest == nullptr) return;
+    for (size_t kind : *rest) {
+      auto later = std::find_if(pending_.begin(), pending_.end(), [&](const Step &pending) {
+        return pending.kind == kind && pending.session_id == step.session_id;
+      });
+      if (later != pending_.end()) pending_.erase(later);
+    }
+  }
 
   void queue_chain(const std::vector<size_t> &chain, uint32_t session_id) {
     for (size_t kind : chain) pending_.push_back({kind, session_id});
@@ -350,6 +496,7 @@ class RealisticScenario {
   };
 
   SplitMix64 *rng_;
+  FaultInjector *faults_;
   uint64_t tour_interval_;
   uint64_t emitted_ = 0;
   std::array<bool, kKindCount> slipped_in_{};
@@ -430,13 +577,21 @@ double written_size(uint64_t events, uint64_t seed, EventMix mix) {
 
 bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, EventMix mix,
                            Progress *progress) {
+  return write_synthetic_trace(writer, events, seed, mix, progress, FaultPlan{}, nullptr);
+}
+
+bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, EventMix mix,
+                           Progress *progress, const FaultPlan &faults, FaultAccount *account) {
   SplitMix64 rng(seed);
-  EventEmitter emitter(writer, &rng);
+  std::optional<FaultInjector> injector;
+  if (!faults.empty() && account != nullptr) injector.emplace(faults, account);
+  FaultInjector *injecting = injector ? &*injector : nullptr;
+  EventEmitter emitter(writer, &rng, injecting);
   if (mix == EventMix::bench) {
     BenchScenario scenario(&rng);
     return run_scenario(scenario, emitter, events, progress);
   }
-  RealisticScenario scenario(events, &rng);
+  RealisticScenario scenario(events, &rng, injecting);
   return run_scenario(scenario, emitter, events, progress);
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "generate/fault_plan.h"
 #include "generate/generate_command.h"
 #include "vexlo/vxtrace_file.h"
 
@@ -16,6 +17,11 @@ class Progress;
 // kinds. False when the writer failed.
 bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, EventMix mix,
                            Progress *progress);
+
+// The same with faults injected into the realistic mix (the bench mix takes
+// none); account receives what they left in the trace.
+bool write_synthetic_trace(vxt_writer *writer, uint64_t events, uint64_t seed, EventMix mix,
+                           Progress *progress, const FaultPlan &faults, FaultAccount *account);
 
 // The size in bytes of the trace that write_synthetic_trace would write:
 // its first kSizeSampleEvents events are written nowhere, their size is

@@ -1,0 +1,161 @@
+// vxtrace report against traces whose faults the generator injected and
+// accounted for, and against a damaged trace.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "support/vxtrace_process.h"
+
+namespace {
+
+using nlohmann::json;
+using vxtrace_test::read_file;
+using vxtrace_test::run_vxtrace;
+using vxtrace_test::TemporaryDirectory;
+
+struct StageTotals {
+  uint64_t lost = 0;
+  uint64_t flushed = 0;
+};
+
+StageTotals stage_totals(const json &report, const std::string &from, const std::string &to) {
+  StageTotals totals;
+  for (const json &session : report["sessions"])
+    for (const json &stage : session["stages"])
+      if (stage["from"] == from && stage["to"] == to) {
+        totals.lost += stage["lost"].get<uint64_t>();
+        totals.flushed += stage["flushed"].get<uint64_t>();
+      }
+  return totals;
+}
+
+// (session, at, gap in ns) of every stall the report lists.
+std::vector<std::tuple<uint64_t, uint64_t, uint64_t>> reported_stalls(const json &report) {
+  std::vector<std::tuple<uint64_t, uint64_t, uint64_t>> stalls;
+  for (const json &session : report["sessions"])
+    for (const json &stall : session["display"]["stalls"])
+      stalls.emplace_back(session["session_id"].get<uint64_t>(), stall["at"].get<uint64_t>(),
+                          static_cast<uint64_t>(stall["gap_us"].get<double>() * 1000 + 0.5));
+  std::sort(stalls.begin(), stalls.end());
+  return stalls;
+}
+
+std::vector<std::tuple<uint64_t, uint64_t, uint64_t>> injected_stalls(const json &manifest) {
+  std::vector<std::tuple<uint64_t, uint64_t, uint64_t>> stalls;
+  for (const json &stall : manifest["stalls"])
+    stalls.emplace_back(stall["session_id"].get<uint64_t>(), stall["at"].get<uint64_t>(),
+                        stall["gap_ns"].get<uint64_t>());
+  std::sort(stalls.begin(), stalls.end());
+  return stalls;
+}
+
+const char *const kReorderIn = "audio_reorder_buffer_packet_received";
+const char *const kReorderOut = "audio_reorder_buffer_packet_sent";
+const char *const kDecoderIn = "audio_decoder_packet_received";
+const char *const kDecoderOut = "audio_decoder_packet_sent";
+
+TEST(ReportCommand, FindsExactlyTheFaultsTheGeneratorInjected) {
+  struct Case {
+    std::vector<std::string> faults;
+    uint64_t reorder_losses;
+    uint64_t decoder_losses;
+    uint64_t silences;
+    size_t least_stalls;  // sessions displaying when the receiver paused
+  };
+  const Case cases[] = {
+      {{"stall@+2s:400ms", "lose@reorder:10", "silence:3"}, 10, 0, 3, 1},
+      {{"stall@+1s:250ms", "stall@+3s:600ms", "lose@decoder:7", "lose@reorder:2", "silence@+2s:5"},
+       2,
+       7,
+       5,
+       2},
+  };
+  TemporaryDirectory directory;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.faults.front());
+    const std::string trace = directory.file("faults.vxt");
+    const std::string manifest_path = directory.file("manifest.json");
+    std::vector<std::string> args = {"generate",     "-o", trace,     "--events",   "90000",
+                                     "--seed",       "7",  "--force", "--manifest", manifest_path,
+                                     "--no-progress"};
+    for (const std::string &fault : c.faults) args.insert(args.end(), {"--inject", fault});
+    unlink(manifest_path.c_str());
+    ASSERT_EQ(run_vxtrace(args, directory.path()).exit_status, 0);
+    const json manifest = json::parse(read_file(manifest_path));
+
+    const vxtrace_test::ProcessResult result = run_vxtrace(
+        {"report", trace, "--json", "--stall-ms", "200", "--no-progress"}, directory.path());
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    const json report = json::parse(result.out);
+
+    EXPECT_GE(manifest["stalls"].size(), c.least_stalls);
+    EXPECT_EQ(reported_stalls(report), injected_stalls(manifest));
+    uint64_t lost_by_plan[2] = {0, 0}, flushed_by_plan[2] = {0, 0};
+    for (const json &loss : manifest["losses"]) {
+      const int stage = loss["stage"] == "reorder" ? 0 : 1;
+      lost_by_plan[stage] += loss["lost"].get<uint64_t>();
+      flushed_by_plan[stage] += loss["flushed"].get<uint64_t>();
+    }
+    EXPECT_EQ(lost_by_plan[0] + flushed_by_plan[0], c.reorder_losses);
+    EXPECT_EQ(lost_by_plan[1] + flushed_by_plan[1], c.decoder_losses);
+    const StageTotals reorder = stage_totals(report, kReorderIn, kReorderOut);
+    const StageTotals decoder = stage_totals(report, kDecoderIn, kDecoderOut);
+    EXPECT_EQ(reorder.lost, lost_by_plan[0]);
+    EXPECT_EQ(reorder.flushed, flushed_by_plan[0]);
+    EXPECT_EQ(decoder.lost, lost_by_plan[1]);
+    EXPECT_EQ(decoder.flushed, flushed_by_plan[1]);
+    EXPECT_EQ(manifest["silences_injected"], c.silences);
+    EXPECT_EQ(report["receiver"]["audio_sink"]["silence_writes"], manifest["silence_writes"]);
+  }
+}
+
+TEST(ReportCommand, DamagedTraceIsReportedUpToTheDamageAndExitsTwo) {
+  TemporaryDirectory directory;
+  const std::string trace = directory.file("whole.vxt");
+  ASSERT_EQ(
+      run_vxtrace({"generate", "-o", trace, "--events", "40000", "--seed", "3", "--no-progress"},
+                  directory.path())
+          .exit_status,
+      0);
+  const json whole =
+      json::parse(run_vxtrace({"report", trace, "--json", "--no-progress"}, directory.path()).out);
+  struct stat file {};
+  ASSERT_EQ(stat(trace.c_str(), &file), 0);
+  const std::string cut = directory.file("cut.vxt");
+  vxtrace_test::write_file(cut, read_file(trace).substr(0, file.st_size * 6 / 10 + 3));
+
+  const std::string page = directory.file("cut.html");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {
+      {{"report", cut, "--json", "--html", page, "--no-progress"}, 2},
+      {{"report", cut, "--html", cut, "--no-progress"}, 1},  // the page onto its input
+      {{"report", cut, "--json", "-o", page, "--html", page, "--no-progress"}, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args[4]);
+    const vxtrace_test::ProcessResult result = run_vxtrace(c.args, directory.path());
+    EXPECT_EQ(result.exit_status, c.status) << result.err;
+    EXPECT_FALSE(result.err.empty());
+    if (c.status != 2) continue;
+    const json report = json::parse(result.out);
+    EXPECT_TRUE(report.contains("damage"));
+    EXPECT_GT(report["events"].get<uint64_t>(), whole["events"].get<uint64_t>() / 2);
+    EXPECT_LT(report["events"].get<uint64_t>(), whole["events"].get<uint64_t>());
+    EXPECT_EQ(report["first_timestamp"], whole["first_timestamp"]);
+    EXPECT_NE(read_file(page).find("</html>"), std::string::npos);
+  }
+  EXPECT_EQ(read_file(cut).size(), file.st_size * 6 / 10 + 3);  // the input survived
+  const vxtrace_test::ProcessResult text =
+      run_vxtrace({"report", cut, "--no-progress"}, directory.path());
+  EXPECT_EQ(text.exit_status, 2);
+  EXPECT_NE(text.out.find("input damaged"), std::string::npos);
+}
+
+}  // namespace

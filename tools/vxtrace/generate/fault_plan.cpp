@@ -1,0 +1,108 @@
+#include "generate/fault_plan.h"
+
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <string_view>
+
+namespace vxtrace {
+namespace {
+
+constexpr uint64_t kNsPerMs = 1'000'000;
+constexpr uint64_t kNsPerS = 1'000'000'000;
+// Far beyond any trace, yet safe to multiply into nanoseconds.
+constexpr uint64_t kLargestNumber = 1'000'000'000;
+
+// A whole decimal number followed by exactly `unit`.
+std::optional<uint64_t> number_with_unit(std::string_view text, std::string_view unit) {
+  if (text.size() <= unit.size() || text.substr(text.size() - unit.size()) != unit)
+    return std::nullopt;
+  text.remove_suffix(unit.size());
+  uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > kLargestNumber)
+    return std::nullopt;
+  return value;
+}
+
+// "+<S>s" after '@'.
+std::optional<uint64_t> offset_ns(std::string_view text) {
+  if (text.empty() || text.front() != '+') return std::nullopt;
+  const std::optional<uint64_t> seconds = number_with_unit(text.substr(1), "s");
+  if (!seconds) return std::nullopt;
+  return *seconds * kNsPerS;
+}
+
+std::optional<uint64_t> positive_count(std::string_view text) {
+  const std::optional<uint64_t> count = number_with_unit(text, "");
+  return count && *count > 0 ? count : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> add_fault(const std::string &text, FaultPlan *plan) {
+  const std::string_view whole(text);
+  const size_t colon = whole.rfind(':');
+  const std::string_view head = whole.substr(0, colon);
+  const std::string_view tail = colon == std::string_view::npos ? "" : whole.substr(colon + 1);
+  const size_t at = head.find('@');
+  const std::string_view kind = head.substr(0, at);
+  const std::string_view where = at == std::string_view::npos ? "" : head.substr(at + 1);
+  const std::string usage = "'" + text +
+                            "': expected stall@+<S>s:<D>ms, lose@reorder:<N>, lose@decoder:<N> or "
+                            "silence[@+<S>s]:<N>";
+  if (colon == std::string_view::npos) return usage;
+  if (kind == "stall") {
+    const std::optional<uint64_t> after = offset_ns(where);
+    const std::optional<uint64_t> pause = number_with_unit(tail, "ms");
+    if (!after || !pause || *pause == 0) return usage;
+    plan->stalls.push_back({*after, *pause * kNsPerMs});
+    return std::nullopt;
+  }
+  if (kind == "lose") {
+    const std::optional<uint64_t> count = positive_count(tail);
+    if (!count || (where != "reorder" && where != "decoder")) return usage;
+    plan->losses.push_back({where == "reorder" ? LossStage::reorder : LossStage::decoder, *count});
+    return std::nullopt;
+  }
+  if (kind == "silence") {
+    const std::optional<uint64_t> after = where.empty() && at == std::string_view::npos
+                                              ? std::optional<uint64_t>(0)
+                                              : offset_ns(where);
+    const std::optional<uint64_t> count = positive_count(tail);
+    if (!after || !count) return usage;
+    plan->silences.push_back({*after, *count});
+    return std::nullopt;
+  }
+  return usage;
+}
+
+const char *loss_stage_name(LossStage stage) {
+  return stage == LossStage::reorder ? "reorder" : "decoder";
+}
+
+std::string fault_account_json(const FaultAccount &account) {
+  std::string json = "{\"stalls\": [";
+  char line[256];
+  for (size_t i = 0; i < account.stalls.size(); ++i) {
+    const FaultAccount::StallSeen &stall = account.stalls[i];
+    std::snprintf(line, sizeof line,
+                  "%s{\"session_id\": %" PRIu32 ", \"at\": %" PRIu64 ", \"gap_ns\": %" PRIu64 "}",
+                  i == 0 ? "" : ", ", stall.session_id, stall.at_ns, stall.gap_ns);
+    json += line;
+  }
+  json += "], \"losses\": [";
+  for (size_t i = 0; i < account.losses.size(); ++i) {
+    const FaultAccount::LossSeen &loss = account.losses[i];
+    std::snprintf(line, sizeof line,
+                  "%s{\"stage\": \"%s\", \"lost\": %" PRIu64 ", \"flushed\": %" PRIu64 "}",
+                  i == 0 ? "" : ", ", loss_stage_name(loss.stage), loss.lost, loss.flushed);
+    json += line;
+  }
+  std::snprintf(line, sizeof line,
+                "], \"silences_injected\": %" PRIu64 ", \"silence_writes\": %" PRIu64 "}\n",
+                account.silences_injected, account.silence_writes);
+  return json + line;
+}
+
+}  // namespace vxtrace

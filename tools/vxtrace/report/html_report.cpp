@@ -1,0 +1,404 @@
+// The HTML page: one file with Chart.js inline, the figures as tables and,
+// for the busiest sessions, three plots drawn from a JSON data block. Every
+// text from the trace or the command line is escaped for its place.
+#include <algorithm>
+#include <cstdio>
+
+#include "report/format.h"
+#include "report/report_writers.h"
+
+namespace vxtrace::reporting {
+
+extern const char kChartJs[];
+extern const size_t kChartJsSize;
+
+namespace {
+
+using pipeline::kSessionDropEvents;
+using pipeline::kSpanPairs;
+using pipeline::kStagePairs;
+
+constexpr size_t kOverviewRows = 2000;
+
+constexpr std::string_view kStyle = R"(<style>
+body{font:14px/1.4 system-ui,sans-serif;margin:1.5em;color:#222}
+h1{font-size:1.4em}h2{font-size:1.2em;margin-top:2em;border-bottom:1px solid #ccc}
+table{border-collapse:collapse;margin:.5em 0}td,th{padding:2px 8px;text-align:right}
+td:first-child,th:first-child{text-align:left}tr:nth-child(even){background:#f4f4f4}
+.plots{display:grid;grid-template-columns:repeat(auto-fit,minmax(420px,1fr));gap:1em}
+.plot{position:relative;height:360px}.note{color:#666}.damage{color:#a00;font-weight:bold}
+</style>
+)";
+
+// Draws the plots of every session in the data block; a plot without data
+// has no canvas.
+constexpr std::string_view kDrawScript = R"(<script>
+(function () {
+  const data = JSON.parse(document.getElementById('report-data').textContent);
+  const colors = ['#1f77b4', '#ff7f0e', '#2ca02c', '#d62728', '#9467bd', '#8c564b',
+                  '#e377c2', '#7f7f7f', '#bcbd22', '#17becf', '#393b79', '#637939', '#8c6d31'];
+  const legend = {position: 'bottom', labels: {boxWidth: 10, font: {size: 10}}};
+  const base = {animation: false, responsive: true, maintainAspectRatio: false,
+                plugins: {legend: legend}};
+  function axis(text, type) { return {type: type, title: {display: true, text: text}}; }
+  // Latency ticks at powers of ten only, in the unit that reads best.
+  function latencyTick(us) {
+    const power = Math.log10(us);
+    if (Math.abs(power - Math.round(power)) > 1e-6) return '';
+    return us >= 1e6 ? us / 1e6 + ' s' : us >= 1e3 ? us / 1e3 + ' ms' : us + ' us';
+  }
+  function points(pairs) { return pairs.map(p => ({x: p[0], y: p[1]})); }
+  function draw(id, config) {
+    const canvas = document.getElementById(id);
+    if (canvas) new Chart(canvas, config);
+  }
+  for (const s of data.sessions) {
+    const latencyAxis = Object.assign(axis('latency', 'logarithmic'),
+                                      {ticks: {callback: latencyTick, autoSkip: false}});
+    draw('latency-' + s.index, {type: 'scatter', data: {datasets: s.latency.map((stage, i) => ({
+        label: stage.label, data: points(stage.points), showLine: true, pointRadius: 2,
+        borderColor: colors[i % colors.length], backgroundColor: colors[i % colors.length]}))},
+      options: Object.assign({}, base, {scales: {x: latencyAxis,
+        y: axis('share of the stage per quarter octave (%)', 'linear')}})});
+    draw('display-' + s.index, {type: 'scatter', data: {datasets: [
+        {label: 'longest interval per window (ms)', data: points(s.display), showLine: true,
+         pointRadius: 0, borderColor: colors[0], backgroundColor: colors[0]},
+        {label: 'stall', data: points(s.stalls), pointRadius: 6, pointStyle: 'triangle',
+         borderColor: colors[3], backgroundColor: colors[3]}]},
+      options: Object.assign({}, base, {scales: {x: axis('time since the first record (s)', 'linear'),
+        y: axis('display interval (ms)', 'linear')}})});
+    draw('drops-' + s.index, {type: 'bar', data: {labels: s.drops.times,
+        datasets: s.drops.series.map((d, i) => ({label: d.label, data: d.counts,
+          backgroundColor: colors[(i + 3) % colors.length]}))},
+      options: Object.assign({}, base, {scales: {
+        x: Object.assign(axis('window start, since the first record (s)', 'category'), {stacked: true}),
+        y: Object.assign(axis('drops', 'linear'), {stacked: true})}})});
+  }
+})();
+</script>
+)";
+
+std::string number(uint64_t value) {
+  std::string text;
+  append_uint(text, value);
+  return text;
+}
+
+void append_double(std::string &out, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", value);
+  out.append(text);
+}
+
+// Seconds since the trace's first record, for the plots' time axes.
+double since_start(const Report &report, uint64_t ns) {
+  return ns > report.first_ns ? static_cast<double>(ns - report.first_ns) / 1e9 : 0.0;
+}
+
+class Table {
+ public:
+  Table(std::string &out, std::initializer_list<std::string_view> columns) : out_(out) {
+    out_.append("<table><tr>");
+    for (std::string_view column : columns) out_.append("<th>").append(column).append("</th>");
+    out_.append("</tr>\n");
+  }
+  ~Table() { out_.append("</table>\n"); }
+  void row(std::initializer_list<std::string> cells) {
+    out_.append("<tr>");
+    for (const std::string &cell : cells) {
+      out_.append("<td>");
+      append_html_text(out_, cell);
+      out_.append("</td>");
+    }
+    out_.append("</tr>\n");
+  }
+
+ private:
+  std::string &out_;
+};
+
+std::string duration_or_dash(const Durations &d, uint64_t ns) {
+  return d.count == 0 ? "-" : human_duration(ns);
+}
+
+std::string pair_label(size_t p) {
+  return std::string(short_name(kStagePairs[p].from)) + " -> " +
+         std::string(short_name(kStagePairs[p].to));
+}
+
+void write_stage_table(std::string &out, const SessionFigures &session) {
+  Table table(out, {"stage", "key", "count", "lost", "flushed", "p50", "p90", "p99", "max"});
+  for (size_t p = 0; p < pipeline::kStagePairCount; ++p) {
+    const StageFigures &stage = session.stages[p];
+    const Durations &d = stage.latency;
+    if (d.count == 0 && stage.lost == 0 && stage.flushed == 0) continue;
+    table.row({pair_label(p), std::string(pipeline::key_name(kStagePairs[p].key)), number(d.count),
+               number(stage.lost), number(stage.flushed), duration_or_dash(d, d.p50_ns),
+               duration_or_dash(d, d.p90_ns), duration_or_dash(d, d.p99_ns),
+               duration_or_dash(d, d.max_ns)});
+  }
+}
+
+void write_span_table(std::string &out, const SessionFigures &session) {
+  Table table(out, {"span", "count", "open", "p50", "p90", "p99", "max"});
+  for (size_t s = 0; s < pipeline::kSpanPairCount; ++s) {
+    const SpanFigures &span = session.spans[s];
+    const Durations &d = span.duration;
+    if (d.count == 0 && span.unfinished == 0) continue;
+    table.row({std::string(short_name(kSpanPairs[s].begin)) + " -> " +
+                   std::string(short_name(kSpanPairs[s].end)),
+               number(d.count), number(span.unfinished), duration_or_dash(d, d.p50_ns),
+               duration_or_dash(d, d.p90_ns), duration_or_dash(d, d.p99_ns),
+               duration_or_dash(d, d.max_ns)});
+  }
+}
+
+void write_display_and_drops(std::string &out, const SessionFigures &session) {
+  const DisplayFigures &display = session.display;
+  const Durations &d = display.interval;
+  out.append("<p>Displayed frames: ").append(number(display.frames));
+  if (d.count != 0)
+    out.append("; interval p50 ")
+        .append(human_duration(d.p50_ns))
+        .append(", p90 ")
+        .append(human_duration(d.p90_ns))
+        .append(", p99 ")
+        .append(human_duration(d.p99_ns))
+        .append(", max ")
+        .append(human_duration(d.max_ns));
+  out.append("; stalls: ").append(number(display.stalls.size()));
+  if (display.stalls_incomplete) out.append(" (the longest; there are more)");
+  out.append(".<br>Drops:");
+  for (size_t i = 0; i < session.drops.size(); ++i)
+    out.append(i == 0 ? " " : ", ")
+        .append(short_name(kSessionDropEvents[i]))
+        .append(" ")
+        .append(number(session.drops[i]));
+  out.append(".</p>\n");
+}
+
+void write_plots(std::string &out, size_t index, const SessionPlots &plots) {
+  bool latency = false;
+  for (const auto &bars : plots.latency) latency = latency || !bars.empty();
+  const std::string id = number(index);
+  out.append("<div class=\"plots\">\n");
+  const auto canvas = [&](bool present, std::string_view name, std::string_view empty) {
+    if (present)
+      out.append("<div class=\"plot\"><canvas id=\"")
+          .append(name)
+          .append("-")
+          .append(id)
+          .append("\"></canvas></div>\n");
+    else
+      out.append("<p class=\"note\">").append(empty).append("</p>\n");
+  };
+  canvas(latency, "latency", "No stage latencies.");
+  canvas(!plots.display.empty(), "display", "No displayed frames.");
+  canvas(!plots.drops.empty(), "drops", "No drops.");
+  out.append("</div>\n");
+}
+
+void write_session_section(std::string &out, const Report &report, const SessionPlots &plots,
+                           size_t index) {
+  const SessionFigures &session = report.sessions[plots.session];
+  out.append("<h2>Session ").append(number(session.session_id)).append("</h2>\n<p>");
+  out.append(number(session.events))
+      .append(" records from ")
+      .append(seconds(session.first_ns))
+      .append(" s to ")
+      .append(seconds(session.last_ns))
+      .append(" s.</p>\n");
+  write_stage_table(out, session);
+  write_display_and_drops(out, session);
+  write_span_table(out, session);
+  write_plots(out, index, plots);
+}
+
+uint64_t total_lost(const SessionFigures &session) {
+  uint64_t lost = 0;
+  for (const StageFigures &stage : session.stages) lost += stage.lost;
+  return lost;
+}
+
+uint64_t total_drops(const SessionFigures &session) {
+  uint64_t drops = 0;
+  for (uint64_t count : session.drops) drops += count;
+  return drops;
+}
+
+void write_overview(std::string &out, const Report &report) {
+  out.append("<h2>Sessions</h2>\n");
+  if (report.sessions.size() > kOverviewRows)
+    out.append("<p class=\"note\">The first ")
+        .append(number(kOverviewRows))
+        .append(" of ")
+        .append(number(report.sessions.size()))
+        .append(" sessions; the JSON report lists them all.</p>\n");
+  Table table(out, {"session", "records", "from (s)", "to (s)", "lost keys", "drops", "frames",
+                    "interval p50", "stalls"});
+  for (size_t i = 0; i < report.sessions.size() && i < kOverviewRows; ++i) {
+    const SessionFigures &s = report.sessions[i];
+    table.row({number(s.session_id), number(s.events), seconds(s.first_ns), seconds(s.last_ns),
+               number(total_lost(s)), number(total_drops(s)), number(s.display.frames),
+               duration_or_dash(s.display.interval, s.display.interval.p50_ns),
+               number(s.display.stalls.size())});
+  }
+}
+
+void write_receiver(std::string &out, const Report &report) {
+  const AudioSinkFigures &sink = report.audio_sink;
+  out.append("<h2>Receiver</h2>\n");
+  Table table(out, {"audio sink", "value"});
+  table.row({"writes", number(sink.writes)});
+  table.row({"silence writes", number(sink.silence_writes)});
+  table.row({"dropped samples", number(sink.dropped_samples)});
+  if (sink.clock_drift_updates != 0) {
+    std::string range;
+    append_int(range, sink.clock_lead_min_ns);
+    range.append(" to ");
+    append_int(range, sink.clock_lead_max_ns);
+    table.row({"clock lead (ns)", range});
+  }
+  table.row({"audio queue reads", number(report.audio_queue_reads)});
+}
+
+void write_latency_data(std::string &out, const SessionPlots &plots) {
+  out.append("\"latency\": [");
+  bool first = true;
+  for (size_t p = 0; p < pipeline::kStagePairCount; ++p) {
+    const auto &bars = plots.latency[p];
+    if (bars.empty()) continue;
+    uint64_t total = 0;
+    for (const SessionPlots::Bar &bar : bars) total += bar.count;
+    out.append(first ? "" : ", ").append("{\"label\": ");
+    append_json_string(out, pair_label(p));
+    out.append(", \"points\": [");
+    for (size_t b = 0; b < bars.size(); ++b) {
+      const double middle_us =
+          static_cast<double>(bars[b].lower_ns + bars[b].upper_ns) / 2.0 / 1000.0;
+      out.append(b == 0 ? "[" : ", [");
+      append_double(out, middle_us);
+      out.append(", ");
+      append_double(out, 100.0 * static_cast<double>(bars[b].count) / static_cast<double>(total));
+      out.append("]");
+    }
+    out.append("]}");
+    first = false;
+  }
+  out.append("]");
+}
+
+void write_series_data(std::string &out, const Report &report, const SessionPlots &plots) {
+  const DisplayFigures &display = report.sessions[plots.session].display;
+  out.append(", \"display\": [");
+  for (size_t i = 0; i < plots.display.size(); ++i) {
+    out.append(i == 0 ? "[" : ", [");
+    append_double(out, since_start(report, plots.display[i].start_ns));
+    out.append(", ");
+    append_double(out, static_cast<double>(plots.display[i].longest_interval_ns) / 1e6);
+    out.append("]");
+  }
+  out.append("], \"stalls\": [");
+  for (size_t i = 0; i < display.stalls.size(); ++i) {
+    out.append(i == 0 ? "[" : ", [");
+    append_double(out, since_start(report, display.stalls[i].at_ns));
+    out.append(", ");
+    append_double(out, static_cast<double>(display.stalls[i].gap_ns) / 1e6);
+    out.append("]");
+  }
+  out.append("], \"drops\": {\"times\": [");
+  for (size_t i = 0; i < plots.drops.size(); ++i) {
+    char label[32];
+    std::snprintf(label, sizeof label, "%.1f", since_start(report, plots.drops[i].start_ns));
+    out.append(i == 0 ? "" : ", ");
+    append_json_string(out, label);
+  }
+  out.append("], \"series\": [");
+  bool first = true;
+  for (size_t d = 0; d < pipeline::kSessionDropCount; ++d) {
+    if (report.sessions[plots.session].drops[d] == 0) continue;
+    out.append(first ? "{\"label\": " : ", {\"label\": ");
+    append_json_string(out, short_name(kSessionDropEvents[d]));
+    out.append(", \"counts\": [");
+    for (size_t i = 0; i < plots.drops.size(); ++i)
+      out.append(i == 0 ? "" : ", ").append(number(plots.drops[i].drops[d]));
+    out.append("]}");
+    first = false;
+  }
+  out.append("]}");
+}
+
+void write_data(std::string &out, const Report &report) {
+  out.append("<script type=\"application/json\" id=\"report-data\">{\"sessions\": [");
+  for (size_t i = 0; i < report.plots.size(); ++i) {
+    out.append(i == 0 ? "\n{\"index\": " : ",\n{\"index\": ").append(number(i)).append(", ");
+    write_latency_data(out, report.plots[i]);
+    write_series_data(out, report, report.plots[i]);
+    out.append("}");
+  }
+  out.append("]}</script>\n");
+}
+
+void write_header(std::string &out, const Report &report) {
+  out.append("<h1>vxtrace report</h1>\n<p>Inputs: ");
+  for (size_t i = 0; i < report.inputs.size(); ++i) {
+    if (i != 0) out.append(", ");
+    append_html_text(out, report.inputs[i]);
+  }
+  out.append(".<br>").append(number(report.events)).append(" records");
+  if (report.undecoded != 0)
+    out.append(" (").append(number(report.undecoded)).append(" undecoded)");
+  if (report.events != 0)
+    out.append(" from ")
+        .append(seconds(report.first_ns))
+        .append(" s to ")
+        .append(seconds(report.last_ns))
+        .append(" s");
+  out.append(", ").append(number(report.sessions.size())).append(" sessions. Horizon ");
+  out.append(human_duration(report.options.horizon_ns))
+      .append(", stall floor ")
+      .append(human_duration(report.options.stall_floor_ns))
+      .append(".</p>\n");
+  for (const std::string &note : limit_notes(report)) {
+    out.append("<p class=\"damage\">");
+    append_html_text(out, note);
+    out.append(".</p>\n");
+  }
+  if (!report.damage.empty()) {
+    out.append("<p class=\"damage\">Input damaged: ");
+    append_html_text(out, report.damage);
+    out.append("; the report covers the records before the damage.</p>\n");
+  }
+}
+
+}  // namespace
+
+void write_html_report(const Report &report, const ReportSink &sink) {
+  ChunkedOutput output(sink);
+  std::string &out = output.text();
+  out.append("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n");
+  out.append("<title>vxtrace report</title>\n").append(kStyle);
+  out.append("<script>\n").append(kChartJs, kChartJsSize).append("\n</script>\n");
+  out.append("</head><body>\n");
+  write_header(out, report);
+  write_receiver(out, report);
+  write_overview(out, report);
+  output.maybe_flush();
+  if (report.sessions.size() > report.plots.size() && !report.plots.empty())
+    out.append("<p class=\"note\">Plots for the ")
+        .append(number(report.plots.size()))
+        .append(" sessions with the most records.</p>\n");
+  for (size_t i = 0; i < report.plots.size(); ++i)
+    write_session_section(out, report, report.plots[i], i);
+  write_data(out, report);
+  out.append(kDrawScript);
+  out.append("</body></html>\n");
+}
+
+std::string html_report(const Report &report) {
+  std::string all;
+  write_html_report(report, [&](std::string_view piece) { all.append(piece); });
+  return all;
+}
+
+}  // namespace vxtrace::reporting

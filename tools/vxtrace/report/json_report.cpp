@@ -1,0 +1,222 @@
+// The JSON document; docs/report.md describes its shape, which scripts rely
+// on: every session lists every stage pair, drop kind and span, figures that
+// do not exist (percentiles of nothing) are null.
+#include "report/format.h"
+#include "report/report_writers.h"
+
+namespace vxtrace::reporting {
+namespace {
+
+using pipeline::kSessionDropEvents;
+using pipeline::kSpanPairs;
+using pipeline::kStagePairs;
+
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::string &out) : out_(out) {}
+
+  void key(std::string_view name) {
+    separate();
+    append_json_string(out_, name);
+    out_.append(": ");
+    after_key_ = true;
+  }
+  void open(char bracket) {
+    separate();
+    out_.push_back(bracket);
+    first_ = true;
+  }
+  void close(char bracket) {
+    out_.push_back(bracket);
+    first_ = false;
+  }
+  // The next value or key starts a line.
+  void break_line() { line_break_ = true; }
+  void number(uint64_t value) {
+    separate();
+    append_uint(out_, value);
+  }
+  void signed_number(int64_t value) {
+    separate();
+    append_int(out_, value);
+  }
+  void us(uint64_t ns) {
+    separate();
+    append_us(out_, ns);
+  }
+  void null() {
+    separate();
+    out_.append("null");
+  }
+  void text(std::string_view value) {
+    separate();
+    append_json_string(out_, value);
+  }
+
+  void member(std::string_view name, uint64_t value) {
+    key(name);
+    number(value);
+  }
+  void member_text(std::string_view name, std::string_view value) {
+    key(name);
+    text(value);
+  }
+  // A duration of a set that may be empty: null then.
+  void member_us(std::string_view name, uint64_t ns, bool exists) {
+    key(name);
+    exists ? us(ns) : null();
+  }
+
+ private:
+  void separate() {
+    if (after_key_) {
+      after_key_ = false;
+      return;
+    }
+    if (!first_) out_.append(line_break_ ? "," : ", ");
+    if (line_break_) out_.push_back('\n');
+    first_ = false;
+    line_break_ = false;
+  }
+
+  std::string &out_;
+  bool first_ = true;
+  bool after_key_ = false;
+  bool line_break_ = false;
+};
+
+void write_stage(JsonWriter &json, size_t pair_index, const StageFigures &stage) {
+  const pipeline::StagePair &pair = kStagePairs[pair_index];
+  const Durations &latency = stage.latency;
+  const bool any = latency.count != 0;
+  json.open('{');
+  json.member_text("from", short_name(pair.from));
+  json.member_text("to", short_name(pair.to));
+  json.member_text("key", pipeline::key_name(pair.key));
+  json.member("count", latency.count);
+  json.member("lost", stage.lost);
+  json.member("flushed", stage.flushed);
+  json.member_us("p50_us", latency.p50_ns, any);
+  json.member_us("p90_us", latency.p90_ns, any);
+  json.member_us("p99_us", latency.p99_ns, any);
+  json.member_us("max_us", latency.max_ns, any);
+  json.close('}');
+}
+
+void write_display(JsonWriter &json, const DisplayFigures &display) {
+  const Durations &interval = display.interval;
+  const bool any = interval.count != 0;
+  json.key("display");
+  json.open('{');
+  json.member("frames", display.frames);
+  json.member_us("interval_p50_us", interval.p50_ns, any);
+  json.member_us("interval_p90_us", interval.p90_ns, any);
+  json.member_us("interval_p99_us", interval.p99_ns, any);
+  json.member_us("interval_max_us", interval.max_ns, any);
+  json.key("stalls");
+  json.open('[');
+  for (const Stall &stall : display.stalls) {
+    json.open('{');
+    json.member("at", stall.at_ns);
+    json.key("gap_us");
+    json.us(stall.gap_ns);
+    json.close('}');
+  }
+  json.close(']');
+  json.close('}');
+}
+
+void write_span(JsonWriter &json, size_t pair_index, const SpanFigures &span) {
+  const Durations &duration = span.duration;
+  const bool any = duration.count != 0;
+  json.open('{');
+  json.member_text("begin", short_name(kSpanPairs[pair_index].begin));
+  json.member_text("end", short_name(kSpanPairs[pair_index].end));
+  json.member("count", duration.count);
+  json.member_us("p50_us", duration.p50_ns, any);
+  json.member_us("p99_us", duration.p99_ns, any);
+  json.member_us("max_us", duration.max_ns, any);
+  json.close('}');
+}
+
+void write_session(JsonWriter &json, const SessionFigures &session) {
+  json.open('{');
+  json.member("session_id", session.session_id);
+  json.member("events", session.events);
+  json.key("stages");
+  json.open('[');
+  for (size_t p = 0; p < session.stages.size(); ++p) write_stage(json, p, session.stages[p]);
+  json.close(']');
+  json.key("drops");
+  json.open('{');
+  for (size_t d = 0; d < session.drops.size(); ++d)
+    json.member(short_name(kSessionDropEvents[d]), session.drops[d]);
+  json.close('}');
+  write_display(json, session.display);
+  json.key("spans");
+  json.open('[');
+  for (size_t s = 0; s < session.spans.size(); ++s) write_span(json, s, session.spans[s]);
+  json.close(']');
+  json.close('}');
+}
+
+void write_receiver(JsonWriter &json, const AudioSinkFigures &sink) {
+  const bool lead = sink.clock_drift_updates != 0;
+  json.key("receiver");
+  json.open('{');
+  json.key("audio_sink");
+  json.open('{');
+  json.member("writes", sink.writes);
+  json.member("silence_writes", sink.silence_writes);
+  json.member("dropped_samples", sink.dropped_samples);
+  json.key("clock_lead_ns_min");
+  lead ? json.signed_number(sink.clock_lead_min_ns) : json.null();
+  json.key("clock_lead_ns_max");
+  lead ? json.signed_number(sink.clock_lead_max_ns) : json.null();
+  json.close('}');
+  json.close('}');
+}
+
+}  // namespace
+
+void write_json_report(const Report &report, const ReportSink &sink) {
+  ChunkedOutput output(sink);
+  std::string &out = output.text();
+  JsonWriter json(out);
+  const bool any = report.events != 0;
+  json.open('{');
+  json.key("inputs");
+  json.open('[');
+  for (const std::string &input : report.inputs) json.text(input);
+  json.close(']');
+  json.member("events", report.events);
+  json.key("first_timestamp");
+  any ? json.number(report.first_ns) : json.null();
+  json.key("last_timestamp");
+  any ? json.number(report.last_ns) : json.null();
+  // Only a damaged input adds it: the figures cover the records before it.
+  if (!report.damage.empty()) {
+    json.key("damage");
+    json.text(report.damage);
+  }
+  json.key("sessions");
+  json.open('[');
+  for (const SessionFigures &session : report.sessions) {
+    json.break_line();
+    write_session(json, session);
+    output.maybe_flush();
+  }
+  json.close(']');
+  json.break_line();
+  write_receiver(json, report.audio_sink);
+  json.close('}');
+  out.push_back('\n');
+}
+
+std::string json_report(const Report &report) {
+  std::string all;
+  write_json_report(report, [&](std::string_view piece) { all.append(piece); });
+  return all;
+}
+
+}  // namespace vxtrace::reporting

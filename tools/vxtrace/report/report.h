@@ -1,0 +1,129 @@
+// The figures of a report, as the builder leaves them for the writers: per
+// session the stage latencies with lost and flushed keys, the explicit drops,
+// the display cadence with its stalls and the spans; for the receiver the
+// audio sink; for the busiest sessions the series their plots need. All
+// durations are in nanoseconds.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "pipeline/pipeline_model.h"
+
+namespace vxtrace::reporting {
+
+struct ReportOptions {
+  uint64_t horizon_ns = 60'000'000'000;  // a key open longer is lost and forgotten
+  uint64_t stall_floor_ns = 50'000'000;  // the shortest display interval that can stall
+  size_t plotted_sessions = 16;          // sessions with plots in the page, the busiest
+  // Bounds that only damaged or hostile input reaches, so that memory stays
+  // bounded whatever the records hold:
+  size_t max_keys_in_flight = size_t{1} << 21;  // further keys are lost at once
+  size_t max_live_sessions = 4096;              // beyond, the longest silent one ends early
+  size_t max_sessions = 65536;  // beyond, records of new sessions are not broken down
+};
+
+// Percentiles and maximum of a set of durations; all zero when count is 0.
+struct Durations {
+  uint64_t count = 0;
+  uint64_t p50_ns = 0;
+  uint64_t p90_ns = 0;
+  uint64_t p99_ns = 0;
+  uint64_t max_ns = 0;
+};
+
+// One pair of pipeline::kStagePairs. A step and its alternatives share their
+// open keys; lost and flushed keys are counted on the step.
+struct StageFigures {
+  Durations latency;     // keys that left by this pair's leaving event in time
+  uint64_t lost = 0;     // never left, left after the horizon, or entered again first
+  uint64_t flushed = 0;  // ended by a flush event
+};
+
+// One pair of pipeline::kSpanPairs.
+struct SpanFigures {
+  Durations duration;
+  uint64_t unfinished = 0;  // begun and never ended (or replaced by a new begin)
+};
+
+struct Stall {
+  uint64_t at_ns = 0;   // the displayed frame that ended the interval
+  uint64_t gap_ns = 0;  // the interval
+};
+
+struct DisplayFigures {
+  uint64_t frames = 0;
+  Durations interval;              // between consecutive displayed frames
+  std::vector<Stall> stalls;       // in time order
+  bool stalls_incomplete = false;  // more stalls than kept: these are the longest
+};
+
+struct SessionFigures {
+  uint32_t session_id = 0;
+  uint64_t events = 0;
+  uint64_t first_ns = 0;
+  uint64_t last_ns = 0;
+  std::array<StageFigures, pipeline::kStagePairCount> stages{};
+  std::array<uint64_t, pipeline::kSessionDropCount> drops{};
+  DisplayFigures display;
+  std::array<SpanFigures, pipeline::kSpanPairCount> spans{};
+};
+
+struct AudioSinkFigures {
+  uint64_t writes = 0;           // audio_sink_write_data records
+  uint64_t silence_writes = 0;   // audio_sink_write_silence records: the sink ran dry
+  uint64_t dropped_samples = 0;  // sum of dropped_samples_per_channel
+  uint64_t clock_drift_updates = 0;
+  int64_t clock_lead_min_ns = 0;  // of alsa_clock_lead_ns; 0 without updates
+  int64_t clock_lead_max_ns = 0;
+};
+
+// What a session's plots show, bounded: a few dozen points per stage, at most
+// kWindowCount windows per series.
+struct SessionPlots {
+  size_t session = 0;  // index in Report::sessions
+  struct Bar {
+    uint64_t lower_ns;
+    uint64_t upper_ns;
+    uint64_t count;
+  };
+  std::array<std::vector<Bar>, pipeline::kStagePairCount> latency;  // quarter octaves
+  struct DisplayWindow {
+    uint64_t start_ns;
+    uint64_t longest_interval_ns;
+  };
+  std::vector<DisplayWindow> display;
+  struct DropWindow {
+    uint64_t start_ns;
+    std::array<uint32_t, pipeline::kSessionDropCount> drops;
+  };
+  std::vector<DropWindow> drops;
+  uint64_t display_window_ns = 0;  // the widths of the series' windows
+  uint64_t drop_window_ns = 0;
+};
+
+struct Report {
+  ReportOptions options;
+  std::vector<std::string> inputs;  // as the caller names them
+  std::string damage;               // empty, or why the input ended early
+  uint64_t events = 0;              // data records, undecoded ones included
+  uint64_t undecoded = 0;
+  uint64_t first_ns = 0;  // smallest and largest record timestamp; 0 without records
+  uint64_t last_ns = 0;
+  uint64_t receiver_events = 0;  // decoded records without a session
+  // What the bounds of ReportOptions cost; zero for any sound trace.
+  uint64_t keys_not_followed = 0;          // lost because too many keys were in flight
+  uint64_t sessions_ended_early = 0;       // too many sessions were live
+  uint64_t records_of_extra_sessions = 0;  // of sessions beyond max_sessions
+  uint64_t audio_queue_reads = 0;
+  // In order of first appearance; a deque, so that thousands of sessions
+  // grow without copies.
+  std::deque<SessionFigures> sessions;
+  AudioSinkFigures audio_sink;
+  std::vector<SessionPlots> plots;  // in session order
+};
+
+}  // namespace vxtrace::reporting

@@ -1,0 +1,24 @@
+// vxtrace report: per session the stage latencies, the keys lost in a stage,
+// the explicit drops, the display cadence with its stalls and the spans; for
+// the receiver the audio sink. One pass; written as text, JSON or a page.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/options.h"
+
+namespace vxtrace {
+
+struct ReportCommandOptions {
+  InputOptions in;
+  bool json = false;
+  std::string html;    // the page's file; empty for none
+  std::string output;  // the text or JSON; empty or "-" for standard output
+  uint64_t stall_ms = 50;
+  uint64_t horizon_s = 60;
+};
+
+int run_report(const ReportCommandOptions &options);
+
+}  // namespace vxtrace
