@@ -61,6 +61,7 @@ TEST(VxtraceReaderWindowTest, StepsOverDataRecordsOutsideTheWindow) {
     vxt_writer_define(writer, 2, "/b");
     vxt_writer_write_event(writer, 2, 5, "z", 1);  // backwards: outside
     vxt_writer_write_event(writer, 2, 30, "w", 1);
+    vxt_writer_write_event(writer, 2, UINT64_MAX, "m", 1);
   });
   vxt_reader *reader = vxt_reader_open_memory(bytes.data(), bytes.size(), "memory", nullptr);
   ASSERT_NE(reader, nullptr);
@@ -75,6 +76,13 @@ TEST(VxtraceReaderWindowTest, StepsOverDataRecordsOutsideTheWindow) {
       {true, 0}, {false, 20}, {false, 30}, {true, 0}, {false, 30}};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(all.error.status, VXT_OK);
+
+  // No end keeps the largest timestamp.
+  reader = vxt_reader_open_memory(bytes.data(), bytes.size(), "memory", nullptr);
+  vxt_reader_set_window(reader, 40, UINT64_MAX);
+  const ReadResult open_end = read_all(reader);
+  ASSERT_FALSE(open_end.records.empty());
+  EXPECT_EQ(open_end.records.back().timestamp, UINT64_MAX);
 
   // A record cut short among the skipped ones ends the input with its offset.
   const std::vector<uint64_t> offsets = record_offsets(bytes);

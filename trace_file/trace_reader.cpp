@@ -77,7 +77,8 @@ struct vxt_reader {
   std::vector<std::pair<uint32_t, std::string>> replay;
   size_t replayed = 0;
   // Data records outside [window_begin, window_end) are consumed without
-  // reaching the iterator (vxt_reader_set_window).
+  // reaching the iterator (vxt_reader_set_window); a window_end of
+  // UINT64_MAX is no end, so that the largest timestamp can be kept.
   uint64_t window_begin = 0;
   uint64_t window_end = UINT64_MAX;
   uint64_t skipped = 0;
@@ -236,7 +237,8 @@ bool vxt_reader::prepare_next() {
 bool vxt_reader::prepare_delivered() {
   while (prepare_next()) {
     if (pending.kind != PendingRecord::event ||
-        (pending.timestamp >= window_begin && pending.timestamp < window_end))
+        (pending.timestamp >= window_begin &&
+         (pending.timestamp < window_end || window_end == UINT64_MAX)))
       return true;
     offset += pending.record_size;
     pending = PendingRecord{};

@@ -95,8 +95,8 @@ uint64_t vxt_reader_definition_count(const vxt_reader *reader);
 /* Delivers to the iterator only the data records with begin <= timestamp <
  * end; the others are consumed by their headers (checked for damage, never
  * handed to the plug-in). Definitions are always delivered, so ids keep their
- * names. The whole range by default. vxt_reader_skip_record ignores the
- * window. */
+ * names. An end of UINT64_MAX is no end (the largest timestamp is kept).
+ * The whole range by default. vxt_reader_skip_record ignores the window. */
 void vxt_reader_set_window(vxt_reader *reader, uint64_t begin, uint64_t end);
 
 /* Data records stepped over because of the window so far. */
