@@ -63,6 +63,12 @@ struct vxt_reader {
   // Definitions to deliver before the first record (vxt_reader_open_range).
   std::vector<std::pair<uint32_t, std::string>> replay;
   size_t replayed = 0;
+  // Data records outside [window_begin, window_end) are consumed without
+  // reaching the iterator (vxt_reader_set_window); a window_end of
+  // UINT64_MAX is no end, so that the largest timestamp can be kept.
+  uint64_t window_begin = 0;
+  uint64_t window_end = UINT64_MAX;
+  uint64_t skipped = 0;
 
   ~vxt_reader() {
     source.reset();
@@ -79,6 +85,7 @@ struct vxt_reader {
   bool prepare_event(const uint8_t *tag);
   bool prepare_definition();
   bool prepare_replayed_definition();
+  bool prepare_delivered();
   // The bytes [at, at + want) as fetch gives them, from the view when it
   // holds them.
   const uint8_t *bytes_at(uint64_t at, size_t want, size_t *available) {
@@ -220,6 +227,22 @@ bool vxt_reader::prepare_next() {
                  static_cast<unsigned long long>(offset));
 }
 
+// Like prepare_next, but steps over the data records outside the window. A
+// stepped-over record is checked like any other, so damage inside the skipped
+// part still ends the input at its offset.
+bool vxt_reader::prepare_delivered() {
+  while (prepare_next()) {
+    if (pending.kind != PendingRecord::event ||
+        (pending.timestamp >= window_begin &&
+         (pending.timestamp < window_end || window_end == UINT64_MAX)))
+      return true;
+    offset += pending.record_size;
+    pending = PendingRecord{};
+    ++skipped;
+  }
+  return false;
+}
+
 bool vxt_reader::prepare_event(const uint8_t *record) {
   const auto at = static_cast<unsigned long long>(offset);
   size_t available = 0;
@@ -299,13 +322,13 @@ vxt_reader *as_reader(void *user_data) {
 bool reader_has_more(void *user_data) {
   vxt_reader *reader = as_reader(user_data);
   reader->retired_name.reset();
-  return reader->prepare_next();
+  return reader->prepare_delivered();
 }
 
 bool reader_read_event(void *user_data, vx_event_data *out) {
   vxt_reader *reader = as_reader(user_data);
   reader->retired_name.reset();
-  if (!reader->prepare_next() || reader->pending.kind != PendingRecord::event) return false;
+  if (!reader->prepare_delivered() || reader->pending.kind != PendingRecord::event) return false;
   const PendingRecord &record = reader->pending;
   out->id = record.id;
   out->timestamp = record.timestamp;
@@ -321,7 +344,8 @@ bool reader_read_event(void *user_data, vx_event_data *out) {
 bool reader_read_definition(void *user_data, vx_event_definition *out) {
   vxt_reader *reader = as_reader(user_data);
   reader->retired_name.reset();
-  if (!reader->prepare_next() || reader->pending.kind != PendingRecord::definition) return false;
+  if (!reader->prepare_delivered() || reader->pending.kind != PendingRecord::definition)
+    return false;
   const PendingRecord &record = reader->pending;
   const char *name = reader->store_name(record.id, record.payload, record.size);
   if (name == nullptr) {
@@ -501,6 +525,15 @@ uint64_t vxt_reader_offset(const vxt_reader *reader) {
 
 uint64_t vxt_reader_size(const vxt_reader *reader) {
   return reader->input_size;
+}
+
+void vxt_reader_set_window(vxt_reader *reader, uint64_t begin, uint64_t end) {
+  reader->window_begin = begin;
+  reader->window_end = end;
+}
+
+uint64_t vxt_reader_skipped_count(const vxt_reader *reader) {
+  return reader->skipped;
 }
 
 uint64_t vxt_reader_definition_count(const vxt_reader *reader) {

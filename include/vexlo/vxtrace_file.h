@@ -92,6 +92,16 @@ uint64_t vxt_reader_size(const vxt_reader *reader);
 
 uint64_t vxt_reader_definition_count(const vxt_reader *reader);
 
+/* Delivers to the iterator only the data records with begin <= timestamp <
+ * end; the others are consumed by their headers (checked for damage, never
+ * handed to the plug-in). Definitions are always delivered, so ids keep their
+ * names. An end of UINT64_MAX is no end (the largest timestamp is kept).
+ * The whole range by default. vxt_reader_skip_record ignores the window. */
+void vxt_reader_set_window(vxt_reader *reader, uint64_t begin, uint64_t end);
+
+/* Data records stepped over because of the window so far. */
+uint64_t vxt_reader_skipped_count(const vxt_reader *reader);
+
 /* False until a data record has been delivered. */
 bool vxt_reader_last_event(const vxt_reader *reader, vxt_event_info *out);
 

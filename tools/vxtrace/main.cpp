@@ -6,6 +6,7 @@
 #include <map>
 
 #include "commands.h"
+#include "select/time_spec.h"
 
 namespace {
 
@@ -77,12 +78,45 @@ void add_event_globs(CLI::App *command, std::vector<std::string> *globs) {
       ->allow_extra_args(false);
 }
 
+// A time of --begin/--end, checked here so that a typo is a usage error
+// before anything is read; select/ resolves "+" times later.
+CLI::Validator trace_time() {
+  return CLI::Validator(
+      [](const std::string &text) {
+        std::string why;
+        return vxtrace::parse_time(text, &why) ? std::string() : "'" + text + "': " + why;
+      },
+      "");
+}
+
+void add_selection_options(CLI::App *command, vxtrace::InputOptions *in) {
+  const std::string time_forms =
+      ": a timestamp in ns as dump prints it, or + and a duration from the first data record "
+      "(+90s, +37m12.5s, +1h, +250ms, +40us, +1500ns)";
+  command->add_option("--begin", in->begin, "Keep data records at or after T" + time_forms)
+      ->check(trace_time())
+      ->type_name("T");
+  command->add_option("--end", in->end, "Keep data records before T (same forms as --begin)")
+      ->check(trace_time())
+      ->type_name("T");
+  command
+      ->add_option("--session", in->sessions,
+                   "Keep records of this session id (repeatable); records without a session "
+                   "are dropped unless --with-receiver is given")
+      ->check(whole_number(0, std::numeric_limits<uint32_t>::max(), ""))
+      ->type_name("ID")
+      ->allow_extra_args(false);
+  command->add_flag("--with-receiver", in->with_receiver,
+                    "With --session: keep the receiver's own records (without a session) too");
+}
+
 void add_input_options(CLI::App *command, vxtrace::InputOptions *in) {
   add_path(command, "input", &in->input, "Trace file, or - for standard input")->required();
   add_path(command, "--plugin", &in->plugin,
            "Plug-in shared object (default: beside vxtrace, then ../lib/)");
   command->add_flag("-q,--quiet", in->quiet, "Silence the plug-in's log lines");
   add_no_progress(command, &in->progress);
+  add_selection_options(command, in);
 }
 
 CLI::App *add_dump(CLI::App &app, vxtrace::DumpOptions *options, uint64_t *limit) {

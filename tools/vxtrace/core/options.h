@@ -1,7 +1,9 @@
 // What every command shares on its command line and in its result.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vxtrace {
 
@@ -12,6 +14,11 @@ struct InputOptions {
   std::string plugin;  // empty: beside the executable, then ../lib/
   bool quiet = false;
   bool progress = true;
+  // The selection, as given: times unparsed (empty: open), session ids.
+  std::string begin;
+  std::string end;
+  std::vector<uint32_t> sessions;
+  bool with_receiver = false;
 };
 
 }  // namespace vxtrace

@@ -28,7 +28,7 @@ bool dump_events(const DumpOptions &options, const OpenedInput &opened, OutputSi
   TextBuffer text(kWriteBlockSize + kWriteBlockSize / 4);
   EventLineWriter writer(&text, plugin_constant_text(opened.plugin.api()));
   Progress progress(options.in.progress, vxt_reader_size(session->reader()));
-  SelectedRecords records(session, options.event_globs, &progress);
+  SelectedRecords records(session, options.selection, &progress);
   uint64_t lines = 0;
   EventView event;
   while ((!options.limit || lines < *options.limit) && !sink->failed() && records.next(&event)) {
@@ -47,7 +47,11 @@ bool dump_events(const DumpOptions &options, const OpenedInput &opened, OutputSi
 
 }  // namespace
 
-int run_dump(const DumpOptions &options) {
+int run_dump(const DumpOptions &given) {
+  std::optional<Selection> selection = resolve_selection(given.in, given.event_globs);
+  if (!selection) return kExitUsage;
+  DumpOptions options = given;
+  options.selection = std::move(*selection);
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;

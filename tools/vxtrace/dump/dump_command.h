@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/options.h"
+#include "select/selection.h"
 
 namespace vxtrace {
 
@@ -17,6 +18,7 @@ struct DumpOptions {
   std::string output;        // empty (no -o) or "-": standard output
   unsigned jobs = 0;         // worker threads; 0: one per core
   uint64_t chunk_bytes = 0;  // input bytes per worker task; 0: chosen from jobs
+  Selection selection;       // resolved by run_dump from in and event_globs
 };
 
 int run_dump(const DumpOptions &options);

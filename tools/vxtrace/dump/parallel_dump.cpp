@@ -274,7 +274,7 @@ class PartRenderer {
 
  private:
   void render_events(TraceSession *session, Part *part) {
-    SelectedRecords records(session, context_->options.event_globs, nullptr);
+    SelectedRecords records(session, context_->options.selection, nullptr);
     render_selected(&records, part);
     // Every data record of the part counts towards the progress line.
     part->events = records.records_read();

@@ -90,10 +90,11 @@ class StatsCollector {
   TraceTotals totals_;
 };
 
-void collect(TraceSession *session, bool progress_wanted, StatsCollector *stats) {
+void collect(TraceSession *session, Selection selection, bool progress_wanted,
+             StatsCollector *stats) {
   RecordAllocator allocator;
   Progress progress(progress_wanted, vxt_reader_size(session->reader()));
-  SelectedRecords records(session, {}, &progress);
+  SelectedRecords records(session, std::move(selection), &progress);
   EventView event;
   while (records.next(&event)) {
     const DecodedRecord record(event, session->iterator(), &allocator);
@@ -177,11 +178,13 @@ void append_json(std::string *out, const std::vector<EventTally> &tallies,
 }  // namespace
 
 int run_stats(const StatsOptions &options) {
+  std::optional<Selection> selection = resolve_selection(options.in, {});
+  if (!selection) return kExitUsage;
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
   StatsCollector stats;
-  collect(opened.session.get(), options.in.progress, &stats);
+  collect(opened.session.get(), std::move(*selection), options.in.progress, &stats);
   {
     OutputSink sink(STDOUT_FILENO);
     if (options.json)

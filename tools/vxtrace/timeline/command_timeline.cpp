@@ -24,12 +24,13 @@ std::string input_error_text(const TraceSession &session) {
 
 // Writes the whole document, closed even when the input is damaged; false
 // when the output failed.
-bool write_timeline(const TimelineOptions &options, const OpenedInput &opened, OutputSink *sink) {
+bool write_timeline(const TimelineOptions &options, Selection selection, const OpenedInput &opened,
+                    OutputSink *sink) {
   TraceSession *session = opened.session.get();
   RecordAllocator allocator;
   TimelineWriter writer(sink);
   Progress progress(options.in.progress, vxt_reader_size(session->reader()));
-  SelectedRecords records(session, options.event_globs, &progress);
+  SelectedRecords records(session, std::move(selection), &progress);
   EventView event;
   while (!sink->failed() && records.next(&event)) {
     const DecodedRecord record(event, session->iterator(), &allocator);
@@ -46,12 +47,15 @@ bool write_timeline(const TimelineOptions &options, const OpenedInput &opened, O
 }  // namespace
 
 int run_timeline(const TimelineOptions &options) {
+  std::optional<Selection> selection = resolve_selection(options.in, options.event_globs);
+  if (!selection) return kExitUsage;
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
   const std::optional<bool> written =
-      write_output(options.output, files_read(options.in, opened),
-                   [&](OutputSink *sink) { return write_timeline(options, opened, sink); });
+      write_output(options.output, files_read(options.in, opened), [&](OutputSink *sink) {
+        return write_timeline(options, std::move(*selection), opened, sink);
+      });
   if (!written) return kExitUsage;
   return run_exit_status(*written, input_exit_status(opened));
 }

@@ -1,0 +1,268 @@
+// Selection by time window and session, as every reading command applies it:
+// each selected dump must equal the full dump filtered by the same rule, on
+// one worker and on several; the reader's window is checked on its own, and
+// malformed times and ids are refused before anything is read.
+#ifdef VX_VXTRACE_PATH
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "schema/event_kind.h"
+#include "schema/payload_fields.h"
+#include "select/time_spec.h"
+#include "support/vxtrace_process.h"
+#include "support/vxtrace_trace_builder.h"
+#include "vexlo/vxtrace_file.h"
+
+namespace vxtrace_test {
+namespace {
+
+using nlohmann::json;
+
+TEST(VxtraceTimeSpecTest, ParsesAbsoluteAndRelativeTimes) {
+  struct Case {
+    const char *text;
+    uint64_t nanoseconds;
+    bool relative;
+  };
+  const Case cases[] = {
+      {"0", 0, false},
+      {"1000076458", 1000076458, false},
+      {"18446744073709551615", UINT64_MAX, false},
+      {"+90s", 90'000'000'000, true},
+      {"+37m12.5s", 2'232'500'000'000, true},
+      {"+1h", 3'600'000'000'000, true},
+      {"+250ms", 250'000'000, true},
+      {"+40us", 40'000, true},
+      {"+1500ns", 1500, true},
+      {"+1h0m1ns", 3'600'000'000'001, true},
+      {"+0.000000001s", 1, true},
+  };
+  for (const Case &c : cases) {
+    std::string why;
+    const auto time = vxtrace::parse_time(c.text, &why);
+    ASSERT_TRUE(time.has_value()) << c.text << ": " << why;
+    EXPECT_EQ(time->nanoseconds, c.nanoseconds) << c.text;
+    EXPECT_EQ(time->relative, c.relative) << c.text;
+  }
+}
+
+// [begin, end) of data records by timestamp; definitions still bind, and a
+// skipped record is still checked for damage.
+TEST(VxtraceReaderWindowTest, StepsOverDataRecordsOutsideTheWindow) {
+  std::string bytes = build_trace([](vxt_writer *writer) {
+    vxt_writer_define(writer, 1, "/a");
+    for (uint64_t t = 10; t <= 50; t += 10) vxt_writer_write_event(writer, 1, t, "xy", 2);
+    vxt_writer_define(writer, 2, "/b");
+    vxt_writer_write_event(writer, 2, 5, "z", 1);  // backwards: outside
+    vxt_writer_write_event(writer, 2, 30, "w", 1);
+    vxt_writer_write_event(writer, 2, UINT64_MAX, "m", 1);
+  });
+  vxt_reader *reader = vxt_reader_open_memory(bytes.data(), bytes.size(), "memory", nullptr);
+  ASSERT_NE(reader, nullptr);
+  vxt_reader_set_window(reader, 20, 40);
+  const uint64_t skipped_before = vxt_reader_skipped_count(reader);
+  const ReadResult all = read_all(reader);
+  EXPECT_EQ(skipped_before, 0u);
+  std::vector<std::pair<bool, uint64_t>> seen;
+  for (const ReadRecord &record : all.records)
+    seen.emplace_back(record.definition, record.timestamp);
+  const std::vector<std::pair<bool, uint64_t>> expected = {
+      {true, 0}, {false, 20}, {false, 30}, {true, 0}, {false, 30}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(all.error.status, VXT_OK);
+
+  // No end keeps the largest timestamp.
+  reader = vxt_reader_open_memory(bytes.data(), bytes.size(), "memory", nullptr);
+  vxt_reader_set_window(reader, 40, UINT64_MAX);
+  const ReadResult open_end = read_all(reader);
+  ASSERT_FALSE(open_end.records.empty());
+  EXPECT_EQ(open_end.records.back().timestamp, UINT64_MAX);
+
+  // A record cut short among the skipped ones ends the input with its offset.
+  const std::vector<uint64_t> offsets = record_offsets(bytes);
+  bytes.resize(offsets[2] + 10);
+  reader = vxt_reader_open_memory(bytes.data(), bytes.size(), "memory", nullptr);
+  vxt_reader_set_window(reader, 1000, 2000);
+  const ReadResult cut = read_all(reader);
+  EXPECT_EQ(cut.error.status, VXT_DAMAGED);
+  EXPECT_EQ(cut.error.offset, offsets[2]);
+}
+
+class VxtraceSelectTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    directory_ = new TemporaryDirectory;
+    trace_ = directory_->file("trace.vxt");
+    const ProcessResult made = run_vxtrace(
+        {"generate", "-o", trace_, "--events", "3000", "--seed", "21"}, directory_->path());
+    ASSERT_EQ(made.exit_status, 0) << made.err;
+    full_ = dump({});
+    ASSERT_EQ(full_.size(), 3000u);
+  }
+  static void TearDownTestSuite() { delete directory_; }
+
+  // The dump's lines with args, the same on every number of workers.
+  static std::vector<std::string> dump(const std::vector<std::string> &args) {
+    std::vector<std::string> lines;
+    for (const char *jobs : {"1", "2"}) {
+      std::vector<std::string> command = {"dump", "--no-progress", "--jobs",
+                                          jobs,   "--chunk-bytes", "2000"};
+      command.insert(command.end(), args.begin(), args.end());
+      command.push_back(trace_);
+      const ProcessResult result = run_vxtrace(command, directory_->path());
+      EXPECT_EQ(result.exit_status, 0) << testing::PrintToString(command) << result.err;
+      const std::vector<std::string> got = split_lines(result.out);
+      if (lines.empty()) lines = got;
+      EXPECT_EQ(got, lines) << testing::PrintToString(command) << " differs from --jobs 1";
+    }
+    return lines;
+  }
+
+  static std::vector<std::string> full_lines_where(const std::function<bool(const json &)> &kept) {
+    std::vector<std::string> lines;
+    for (const std::string &line : full_)
+      if (kept(json::parse(line))) lines.push_back(line);
+    return lines;
+  }
+
+  static uint64_t first_timestamp() { return json::parse(full_.front())["timestamp"]; }
+
+  static TemporaryDirectory *directory_;
+  static std::string trace_;
+  static std::vector<std::string> full_;
+};
+
+TemporaryDirectory *VxtraceSelectTest::directory_ = nullptr;
+std::string VxtraceSelectTest::trace_;
+std::vector<std::string> VxtraceSelectTest::full_;
+
+TEST_F(VxtraceSelectTest, WindowEqualsTheFullDumpFilteredByTimestamp) {
+  const uint64_t first = first_timestamp();
+  const uint64_t last = json::parse(full_.back())["timestamp"];
+  const uint64_t middle = first + (last - first) / 2;
+  struct Case {
+    std::vector<std::string> args;
+    uint64_t begin, end;
+  };
+  const std::vector<Case> cases = {
+      {{"--begin", std::to_string(middle)}, middle, UINT64_MAX},
+      {{"--end", std::to_string(middle)}, 0, middle},
+      {{"--begin", "+10ms", "--end", "+25ms"}, first + 10'000'000, first + 25'000'000},
+      {{"--begin", std::to_string(last)}, last, UINT64_MAX},
+      {{"--begin", "+0ns", "--end", "+0ns"}, first, first},
+      {{"--end", std::to_string(first + 1)}, 0, first + 1},
+      {{"--begin", "+1h"}, first + 3'600'000'000'000, UINT64_MAX},
+  };
+  for (const Case &c : cases) {
+    const auto expected = full_lines_where([&](const json &line) {
+      const uint64_t t = line["timestamp"];
+      return t >= c.begin && t < c.end;
+    });
+    EXPECT_EQ(dump(c.args), expected) << testing::PrintToString(c.args);
+  }
+  // Combined with --event, both must hold.
+  const auto audio_in_window = full_lines_where([&](const json &line) {
+    const uint64_t t = line["timestamp"];
+    return t >= middle && line["event"].get<std::string>().find("/velocast/audio_") == 0;
+  });
+  EXPECT_EQ(dump({"--begin", std::to_string(middle), "--event", "/velocast/audio_*"}),
+            audio_in_window);
+}
+
+// The session of a dump line: payload.session_id or payload.packet.session_id;
+// none for the receiver's own events. A line that could not be decoded has a
+// session only when its kind carries one, and then it cannot be told.
+std::optional<uint32_t> session_of_line(const json &line, bool *kind_has_session) {
+  const auto kind = vxtrace::event_kind_of(line["event"].get<std::string>());
+  *kind_has_session = kind && vxtrace::has_session(*kind);
+  const json payload = line.value("payload", json::object());
+  if (payload.contains("session_id")) return payload["session_id"].get<uint32_t>();
+  if (payload.contains("packet") && payload["packet"].contains("session_id"))
+    return payload["packet"]["session_id"].get<uint32_t>();
+  return std::nullopt;
+}
+
+TEST_F(VxtraceSelectTest, SessionsEqualTheFullDumpFilteredBySession) {
+  struct Case {
+    std::vector<std::string> args;
+    std::set<uint32_t> sessions;
+    bool with_receiver;
+  };
+  const std::vector<Case> cases = {
+      {{"--session", "1"}, {1}, false},
+      {{"--session", "2", "--session", "3"}, {2, 3}, false},
+      {{"--session", "2", "--with-receiver"}, {2}, true},
+      {{"--session", "4000000000"}, {4000000000u}, false},
+  };
+  size_t receiver_lines = 0;
+  for (const Case &c : cases) {
+    const auto expected = full_lines_where([&](const json &line) {
+      bool kind_has_session = false;
+      const std::optional<uint32_t> session = session_of_line(line, &kind_has_session);
+      if (session) return c.sessions.count(*session) > 0;
+      if (kind_has_session) return false;
+      ++receiver_lines;
+      return c.with_receiver;
+    });
+    EXPECT_EQ(dump(c.args), expected) << testing::PrintToString(c.args);
+  }
+  EXPECT_GT(receiver_lines, 0u) << "the trace should hold records without a session";
+  // With a window too: all conditions hold.
+  const uint64_t from = first_timestamp() + 20'000'000;
+  const auto expected = full_lines_where([&](const json &line) {
+    bool kind_has_session = false;
+    const auto session = session_of_line(line, &kind_has_session);
+    return session == 1u && line["timestamp"].get<uint64_t>() >= from;
+  });
+  EXPECT_EQ(dump({"--session", "1", "--begin", "+20ms"}), expected);
+}
+
+TEST_F(VxtraceSelectTest, BadTimesAndIdsAreUsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    const char *message;
+  };
+  const std::vector<Case> cases = {
+      {{"--begin", "-5"}, "--begin"},
+      {{"--begin", "+"}, "a duration is needed"},
+      {{"--end", "+3x"}, "expected a unit"},
+      {{"--end", "+1.5ns"}, "finer than a nanosecond"},
+      {{"--begin", "+.5s"}, "expected a number"},
+      {{"--begin", "+5"}, "expected a unit"},
+      {{"--begin", "1e9"}, "not a time"},
+      {{"--begin", "18446744073709551616"}, "too large"},
+      {{"--begin", "+99999999999h"}, "too large"},
+      {{"--begin", "+2s", "--end", "+1s"}, "comes before --begin"},
+      {{"--begin", "200", "--end", "100"}, "comes before --begin"},
+      {{"--session", "-1"}, "--session"},
+      {{"--session", "4294967296"}, "not a whole number"},
+      {{"--session", "x"}, "not a whole number"},
+  };
+  for (const char *command : {"dump", "stats", "timeline"})
+    for (const Case &c : cases) {
+      std::vector<std::string> args = {command, "--no-progress"};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      args.push_back(trace_);
+      const ProcessResult result = run_vxtrace(args, directory_->path());
+      const std::string where = testing::PrintToString(args);
+      EXPECT_EQ(result.exit_status, 1) << where;
+      EXPECT_NE(result.err.find(c.message), std::string::npos) << where << ": " << result.err;
+      EXPECT_TRUE(result.out.empty()) << where;
+    }
+  // A time from the first record needs to look ahead, which a pipe does not allow.
+  const ProcessResult piped =
+      run_vxtrace({"dump", "--begin", "+1s", "-"}, directory_->path(), trace_);
+  EXPECT_EQ(piped.exit_status, 1);
+  EXPECT_NE(piped.err.find("standard input"), std::string::npos) << piped.err;
+}
+
+}  // namespace
+}  // namespace vxtrace_test
+
+#endif  // VX_VXTRACE_PATH
