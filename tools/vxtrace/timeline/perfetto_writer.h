@@ -40,6 +40,10 @@
 // Strings that are not valid UTF-8 are written with each invalid byte
 // replaced by U+FFFD, so that every reader accepts them; control characters
 // are kept.
+//
+// The writer encodes what it is given: pairing slice begins with their ends
+// per track, and choosing flow ids, is the caller's. Memory grows only with
+// the number of tracks and distinct interned strings.
 #pragma once
 
 #include <cstdint>

@@ -2,7 +2,10 @@
 // objects: fields are appended as they are produced, and a nested message is
 // opened with a one-byte length placeholder that closing patches. Messages of
 // fewer than 128 bytes, nearly all of a timeline's, so cost no copy; a longer
-// one is shifted once by the extra length bytes it needs.
+// one is shifted once by the extra length bytes it needs. Writing a packet
+// this way takes about a third of the time that filling and serializing the
+// protobuf library's generated messages takes for the same bytes
+// (bench/perfetto_bench.cpp).
 #pragma once
 
 #include <cstddef>
