@@ -220,7 +220,11 @@ void PerfettoWriter::begin_event(const TrackEventHead &head) {
   latest_timestamp_ = std::max(latest_timestamp_, head.timestamp);
   event_packet_ = open_packet(head.timestamp);
   track_event_ = out_.open(packet::kTrackEvent);
-  out_.varint_field(event::kType, static_cast<uint64_t>(head.type));
+  write_event_body(head, true);
+}
+
+void PerfettoWriter::write_event_body(const TrackEventHead &head, bool with_type) {
+  if (with_type) out_.varint_field(event::kType, static_cast<uint64_t>(head.type));
   if (head.track) out_.varint_field(event::kTrackUuid, head.track.uuid);
   if (head.name) out_.varint_field(event::kNameIid, head.name.iid);
   if (head.category) out_.varint_field(event::kCategoryIids, head.category.iid);
@@ -229,6 +233,29 @@ void PerfettoWriter::begin_event(const TrackEventHead &head) {
     out_.fixed64_field(event::kTerminatingFlowIds, id);
   event_uses_interned_ = head.name || head.category;
   event_open_ = true;
+}
+
+// The body is encoded at the end of the buffer as usual, so that the
+// annotation calls need not know, and cut out at end_event.
+void PerfettoWriter::begin_held_event(const TrackEventHead &head, std::string *held) {
+  if (finished_) return;
+  end_event();
+  held_ = held;
+  held_from_ = out_.size();
+  write_event_body(head, false);
+}
+
+void PerfettoWriter::write_held_event(TrackEventType type, uint64_t timestamp,
+                                      std::string_view held) {
+  if (finished_) return;
+  end_event();
+  latest_timestamp_ = std::max(latest_timestamp_, timestamp);
+  const protobuf::Encoder::Mark packet = open_packet(timestamp);
+  const protobuf::Encoder::Mark track_event = out_.open(packet::kTrackEvent);
+  out_.varint_field(event::kType, static_cast<uint64_t>(type));
+  out_.bytes_unframed(held);
+  out_.close(track_event);
+  close_packet(packet, true);
 }
 
 // Top-level arguments are the event's debug annotations, nested ones the
@@ -292,8 +319,14 @@ void PerfettoWriter::end_dict() {
 void PerfettoWriter::end_event() {
   if (!event_open_) return;
   while (!open_dicts_.empty()) end_dict();
-  out_.close(track_event_);
   event_open_ = false;
+  if (held_ != nullptr) {
+    held_->assign(out_.view().substr(held_from_));
+    out_.truncate(held_from_);
+    held_ = nullptr;
+    return;
+  }
+  out_.close(track_event_);
   close_packet(event_packet_, event_uses_interned_);
 }
 

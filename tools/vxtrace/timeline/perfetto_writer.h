@@ -148,6 +148,15 @@ class PerfettoWriter {
   void end_dict();
   void end_event();
 
+  // An event kept aside: its body (everything but its type and time) goes to
+  // *held instead of the trace, from here to its end_event, and
+  // write_held_event writes it later with the type decided then. A begin is
+  // held until its end shows whether it opens a slice or stays an instant.
+  // The interned names it uses ride with the next packet written, so they
+  // precede it.
+  void begin_held_event(const TrackEventHead &head, std::string *held);
+  void write_held_event(TrackEventType type, uint64_t timestamp, std::string_view held);
+
   // An event with no arguments.
   void write_event(const TrackEventHead &head) {
     begin_event(head);
@@ -182,6 +191,7 @@ class PerfettoWriter {
   TrackId add_track(std::string_view name, TrackId parent, int32_t sort_rank, int kind,
                     std::string_view unit_name);
   void flush_if_full();
+  void write_event_body(const TrackEventHead &head, bool with_type);
 
   Sink sink_;
   size_t flush_size_;
@@ -203,6 +213,8 @@ class PerfettoWriter {
 
   // The open event: its packet, its TrackEvent and its open dictionaries.
   bool event_open_ = false;
+  std::string *held_ = nullptr;  // where the open event goes, when held
+  size_t held_from_ = 0;
   bool event_uses_interned_ = false;
   protobuf::Encoder::Mark event_packet_;
   protobuf::Encoder::Mark track_event_;

@@ -69,6 +69,12 @@ class Encoder {
     append_unchecked(bytes);
   }
 
+  // Bytes that are already fields of the message being written.
+  void bytes_unframed(std::string_view bytes) {
+    reserve(bytes.size());
+    append_unchecked(bytes);
+  }
+
   // Opens a nested message as field; everything appended until close(mark)
   // is its content.
   Mark open(uint32_t field) {
@@ -97,6 +103,10 @@ class Encoder {
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   void clear() { size_ = 0; }
+  // Drops everything from size on.
+  void truncate(size_t size) {
+    if (size < size_) size_ = size;
+  }
 
  private:
   void reserve(size_t more) {
