@@ -140,7 +140,12 @@ CLI::App *add_timeline(CLI::App &app, vxtrace::TimelineOptions *options) {
       ->add_option("--format", options->format,
                    "json (Trace Event Format) or perfetto (native protobuf trace); default: "
                    "perfetto when the output ends in .pftrace or .perfetto-trace, else json")
-      ->check(CLI::IsMember({"json", "perfetto"}));
+      ->check(CLI::Validator(
+          [](const std::string &value) {
+            return value == "json" || value == "perfetto" ? std::string()
+                                                          : "must be json or perfetto";
+          },
+          "json|perfetto"));
   return timeline;
 }
 
