@@ -178,6 +178,16 @@ CLI::App *add_timeline(CLI::App &app, vxtrace::TimelineOptions *options) {
   add_event_globs(timeline, &options->event_globs);
   add_path(timeline, "-o,--output", &options->output,
            "Write to this file instead of standard output (- for standard output)");
+  timeline
+      ->add_option("--format", options->format,
+                   "json (Trace Event Format) or perfetto (native protobuf trace); default: "
+                   "perfetto when the output ends in .pftrace or .perfetto-trace, else json")
+      ->check(CLI::Validator(
+          [](const std::string &value) {
+            return value == "json" || value == "perfetto" ? std::string()
+                                                          : "must be json or perfetto";
+          },
+          "json|perfetto"));
   return timeline;
 }
 

@@ -1,15 +1,17 @@
-// vxtrace timeline: the trace as a Trace Event Format document, for
-// Perfetto's UI and chrome://tracing.
+// vxtrace timeline: the trace as a Trace Event Format document (Perfetto's
+// UI and chrome://tracing) or as Perfetto's native trace.
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "core/decoded_record.h"
 #include "io/command_support.h"
 #include "io/progress.h"
 #include "select/selected_records.h"
 #include "text/output_sink.h"
+#include "timeline/perfetto_timeline.h"
 #include "timeline/timeline_command.h"
 #include "timeline/timeline_writer.h"
 
@@ -22,29 +24,51 @@ std::string input_error_text(const TraceSession &session) {
   return error.status == VXT_OK ? std::string() : error.message;
 }
 
+void report_model(const TimelineModel &model) {
+  if (model.flows_not_drawn() != 0)
+    report(std::to_string(model.flows_not_drawn()) +
+           " packets or frames drawn without flow arrows: too many flows open at once");
+  report(std::to_string(model.records()) + " records, " + std::to_string(model.slices()) +
+         " slices, " + std::to_string(model.unpaired()) +
+         " begin or end records without their pair shown as instants");
+}
+
 // Writes the whole document, closed even when the input is damaged; false
 // when the output failed.
 bool write_timeline(const TimelineOptions &options, Selection selection, const OpenedInput &opened,
                     OutputSink *sink) {
+  std::unique_ptr<TimelineFormat> format;
+  if (wants_perfetto(options))
+    format =
+        std::make_unique<PerfettoTimeline>([sink](std::string_view bytes) { sink->append(bytes); });
+  else
+    format = std::make_unique<JsonTimeline>(sink);
   TraceSession *session = opened.session.get();
   RecordAllocator allocator;
-  TimelineWriter writer(sink);
+  TimelineModel model(format.get());
   Progress progress(options.in.progress, vxt_reader_size(session->reader()));
   SelectedRecords records(session, std::move(selection), &progress);
   EventView event;
   while (!sink->failed() && records.next(&event)) {
     const DecodedRecord record(event, session->iterator(), &allocator);
-    writer.add(event, record);
+    model.add(event, record);
   }
   progress.finish();
-  writer.finish(opened.display_name, input_error_text(*session));
-  if (writer.sessions_shared())
-    report("more than " + std::to_string(TimelineWriter::kSessionProcessLimit) +
+  model.finish(opened.display_name, input_error_text(*session));
+  if (model.sessions_shared())
+    report("more than " + std::to_string(TimelineModel::kSessionProcessLimit) +
            " sessions: the later ones share the process \"other sessions\"");
+  if (!options.in.quiet) report_model(model);
   return sink->flush();
 }
 
 }  // namespace
+
+bool wants_perfetto(const TimelineOptions &options) {
+  if (!options.format.empty()) return options.format == "perfetto";
+  const std::string_view output = options.output;
+  return output.ends_with(".pftrace") || output.ends_with(".perfetto-trace");
+}
 
 int run_timeline(const TimelineOptions &options) {
   std::optional<Selection> selection = resolve_selection(options.in, options.event_globs);

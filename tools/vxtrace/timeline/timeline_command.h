@@ -12,7 +12,13 @@ struct TimelineOptions {
   InputOptions in;
   std::vector<std::string> event_globs;
   std::string output;  // empty (no -o) or "-": standard output
+  // "json", "perfetto", or empty: perfetto when output ends in ".pftrace" or
+  // ".perfetto-trace", else json.
+  std::string format;
 };
+
+// Whether the options ask for Perfetto's native format.
+bool wants_perfetto(const TimelineOptions &options);
 
 int run_timeline(const TimelineOptions &options);
 

@@ -1,0 +1,55 @@
+// The timeline in Perfetto's native format: a process track per process of
+// the model, a child track per stage, instants and slices whose debug
+// annotations are the payload, counter tracks under the processes and flows
+// through the stages of a packet or a frame.
+#pragma once
+
+#include <array>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "timeline/payload_annotations.h"
+#include "timeline/perfetto_writer.h"
+#include "timeline/timeline_model.h"
+
+namespace vxtrace {
+
+class PerfettoTimeline final : public TimelineFormat {
+ public:
+  explicit PerfettoTimeline(PerfettoWriter::Sink sink);
+
+  bool needs_rendering() const override { return false; }
+  void declare_process(const ProcessInfo &process) override;
+  void declare_stage(const TrackRef &track) override;
+  void record(const RecordEvent &event) override;
+  void release(uint32_t slot, RecordPhase phase) override;
+  void counter(const TrackRef &track, const CounterRule &rule, uint64_t timestamp,
+               std::string_view value) override;
+  void undecoded(const TrackRef &track, const EventView &event, std::string_view event_name,
+                 DecodeProblem problem) override;
+  void finish(const std::string &input_name, const std::string &input_error,
+              uint64_t records) override;
+
+ private:
+  struct Held {
+    uint64_t timestamp = 0;
+    std::string body;
+  };
+  TrackId stage_track(const TrackRef &track) const {
+    return stage_tracks_[track.pid - 1][static_cast<size_t>(track.stage)];
+  }
+
+  PerfettoWriter writer_;
+  PayloadAnnotations annotations_{&writer_};
+  std::vector<TrackId> process_tracks_;  // by pid - 1
+  std::vector<std::array<TrackId, kStageCount>> stage_tracks_;
+  // By pid, counter and series (the rules' names live as long as the program).
+  std::map<std::tuple<uint32_t, std::string_view, std::string_view>, TrackId> counter_tracks_;
+  std::vector<Held> held_;  // by slot
+  std::array<CategoryId, kStageCount> categories_{};
+  ArgNameId payload_name_, id_name_, error_name_, raw_name_;
+};
+
+}  // namespace vxtrace
