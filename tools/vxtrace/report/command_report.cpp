@@ -8,6 +8,7 @@
 #include "report/report_writers.h"
 #include "schema/event_kind.h"
 #include "select/selected_records.h"
+#include "select/selection.h"
 
 namespace vxtrace {
 namespace {
@@ -28,13 +29,14 @@ std::string damage_of(const TraceSession &session) {
   return error.status == VXT_OK ? std::string() : error.message;
 }
 
-reporting::Report build_report(const ReportCommandOptions &options, const OpenedInput &opened) {
+reporting::Report build_report(const ReportCommandOptions &options, Selection selection,
+                               const OpenedInput &opened) {
   TraceSession *session = opened.session.get();
   reporting::ReportBuilder builder(builder_options(options));
   RecordAllocator allocator;
   EventKindCache kinds;
   Progress progress(options.in.progress, vxt_reader_size(session->reader()));
-  SelectedRecords records(session, {}, &progress);
+  SelectedRecords records(session, std::move(selection), &progress);
   EventView event;
   while (records.next(&event)) {
     const DecodedRecord record(event, session->iterator(), &allocator);
@@ -71,11 +73,13 @@ int run_report(const ReportCommandOptions &options) {
     report("--html and the output name the same file; nothing was written");
     return kExitUsage;
   }
+  std::optional<Selection> selection = resolve_selection(options.in, {});
+  if (!selection) return kExitUsage;
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.session == nullptr) return opened.exit_status;
   const std::vector<std::string> inputs = files_read(options.in, opened);
-  const reporting::Report built = build_report(options, opened);
+  const reporting::Report built = build_report(options, std::move(*selection), opened);
   bool written = true;
   // The page first: a refused or failed page must not hide behind a table
   // that scrolled past.
