@@ -5,5 +5,6 @@
 
 #include "dump/dump_command.h"
 #include "generate/generate_command.h"
+#include "sqlite/sqlite_command.h"
 #include "stats/stats_command.h"
 #include "timeline/timeline_command.h"

@@ -139,13 +139,22 @@ CLI::App *add_timeline(CLI::App &app, vxtrace::TimelineOptions *options) {
   return timeline;
 }
 
+CLI::App *add_sqlite(CLI::App &app, vxtrace::SqliteOptions *options) {
+  CLI::App *sqlite =
+      app.add_subcommand("sqlite", "Write the trace as a typed SQLite database (docs/sqlite.md)");
+  add_input_options(sqlite, &options->in);
+  add_path(sqlite, "-o,--output", &options->output, "Database file to write")->required();
+  sqlite->add_flag("--force", options->force, "Replace an existing file");
+  return sqlite;
+}
+
 // CLI11 checks that a command was given before it looks at what it could not
 // place, so "vxtrace frobnicate" would only hear that a command is required.
 int report_unknown_word(const std::string &word) {
   const bool option = !word.empty() && word.front() == '-';
   std::fprintf(stderr,
-               "vxtrace: unknown %s '%s'; the commands are dump, stats, generate and "
-               "timeline (see --help)\n",
+               "vxtrace: unknown %s '%s'; the commands are dump, stats, generate, "
+               "timeline and sqlite (see --help)\n",
                option ? "option" : "command", word.c_str());
   return vxtrace::kExitUsage;
 }
@@ -164,6 +173,8 @@ int main(int argc, char **argv) {
   CLI::App *generate = add_generate(app, &generate_options);
   vxtrace::TimelineOptions timeline_options;
   CLI::App *timeline = add_timeline(app, &timeline_options);
+  vxtrace::SqliteOptions sqlite_options;
+  CLI::App *sqlite = add_sqlite(app, &sqlite_options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
@@ -178,5 +189,6 @@ int main(int argc, char **argv) {
   if (stats->parsed()) return vxtrace::run_stats(stats_options);
   if (generate->parsed()) return vxtrace::run_generate(generate_options);
   if (timeline->parsed()) return vxtrace::run_timeline(timeline_options);
+  if (sqlite->parsed()) return vxtrace::run_sqlite(sqlite_options);
   return vxtrace::kExitUsage;
 }
