@@ -6,5 +6,6 @@
 #include "dump/dump_command.h"
 #include "generate/generate_command.h"
 #include "report/report_command.h"
+#include "sqlite/sqlite_command.h"
 #include "stats/stats_command.h"
 #include "timeline/timeline_command.h"

@@ -191,13 +191,22 @@ CLI::App *add_timeline(CLI::App &app, vxtrace::TimelineOptions *options) {
   return timeline;
 }
 
+CLI::App *add_sqlite(CLI::App &app, vxtrace::SqliteOptions *options) {
+  CLI::App *sqlite =
+      app.add_subcommand("sqlite", "Write the trace as a typed SQLite database (docs/sqlite.md)");
+  add_input_options(sqlite, &options->in);
+  add_path(sqlite, "-o,--output", &options->output, "Database file to write")->required();
+  sqlite->add_flag("--force", options->force, "Replace an existing file");
+  return sqlite;
+}
+
 // CLI11 checks that a command was given before it looks at what it could not
 // place, so "vxtrace frobnicate" would only hear that a command is required.
 int report_unknown_word(const std::string &word) {
   const bool option = !word.empty() && word.front() == '-';
   std::fprintf(stderr,
-               "vxtrace: unknown %s '%s'; the commands are dump, stats, generate and "
-               "timeline (see --help)\n",
+               "vxtrace: unknown %s '%s'; the commands are dump, stats, generate, "
+               "timeline and sqlite (see --help)\n",
                option ? "option" : "command", word.c_str());
   return vxtrace::kExitUsage;
 }
@@ -235,6 +244,8 @@ int main(int argc, char **argv) {
   CLI::App *timeline = add_timeline(app, &timeline_options);
   vxtrace::ReportCommandOptions report_options;
   CLI::App *report = add_report(app, &report_options);
+  vxtrace::SqliteOptions sqlite_options;
+  CLI::App *sqlite = add_sqlite(app, &sqlite_options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
@@ -250,5 +261,6 @@ int main(int argc, char **argv) {
   if (generate->parsed()) return vxtrace::run_generate(generate_options);
   if (timeline->parsed()) return vxtrace::run_timeline(timeline_options);
   if (report->parsed()) return vxtrace::run_report(report_options);
+  if (sqlite->parsed()) return vxtrace::run_sqlite(sqlite_options);
   return vxtrace::kExitUsage;
 }

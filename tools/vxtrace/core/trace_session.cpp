@@ -2,12 +2,16 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace vxtrace {
 
-TraceSession::TraceSession(const PluginApi &api, vxt_reader *reader) : api_(api), reader_(reader) {
-  vx_buffer_reader callbacks{};
-  vxt_reader_fill(reader_, &callbacks);
-  api_.buffer_iterator_create(&callbacks, &ops_);
+TraceSession::TraceSession(const PluginApi &api, vxt_reader *reader, DefinitionObserver observer)
+    : api_(api), reader_(reader), observer_(std::move(observer)) {
+  vxt_reader_fill(reader_, &file_callbacks_);
+  // Without an observer the iterator reads the file directly, at no cost.
+  vx_buffer_reader observed{this, has_more, read_definition, read_event, close};
+  api_.buffer_iterator_create(observer_ ? &observed : &file_callbacks_, &ops_);
   if (ops_.iterator == nullptr) return;
   api_.register_events(ops_.iterator, ops_.kind_name(ops_.iterator));
 }
@@ -15,6 +19,29 @@ TraceSession::TraceSession(const PluginApi &api, vxt_reader *reader) : api_(api)
 TraceSession::~TraceSession() {
   if (ops_.iterator != nullptr) ops_.destroy(ops_.iterator);
   vxt_reader_close(reader_);
+}
+
+bool TraceSession::has_more(void *self) {
+  const vx_buffer_reader &file = static_cast<TraceSession *>(self)->file_callbacks_;
+  return file.has_more(file.user_data);
+}
+
+bool TraceSession::read_definition(void *self, vx_event_definition *out) {
+  auto *session = static_cast<TraceSession *>(self);
+  const vx_buffer_reader &file = session->file_callbacks_;
+  if (!file.read_definition(file.user_data, out)) return false;
+  session->observer_(out->id, out->name);
+  return true;
+}
+
+bool TraceSession::read_event(void *self, vx_event_data *out) {
+  const vx_buffer_reader &file = static_cast<TraceSession *>(self)->file_callbacks_;
+  return file.read_event(file.user_data, out);
+}
+
+void TraceSession::close(void *self) {
+  const vx_buffer_reader &file = static_cast<TraceSession *>(self)->file_callbacks_;
+  file.close(file.user_data);
 }
 
 bool TraceSession::next(EventView *event) {

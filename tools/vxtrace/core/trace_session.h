@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/plugin_loader.h"
@@ -20,10 +21,15 @@ struct EventView {
   size_t payload_size = 0;
 };
 
+// Called with each event definition as the iterator reads it; name lives as
+// long as the session.
+using DefinitionObserver = std::function<void(uint32_t id, const char *name)>;
+
 class TraceSession {
  public:
-  // Takes ownership of reader.
-  TraceSession(const PluginApi &api, vxt_reader *reader);
+  // Takes ownership of reader. With an observer, the definitions pass
+  // through it on their way to the iterator.
+  TraceSession(const PluginApi &api, vxt_reader *reader, DefinitionObserver observer = {});
   TraceSession(const TraceSession &) = delete;
   TraceSession &operator=(const TraceSession &) = delete;
   ~TraceSession();
@@ -41,8 +47,15 @@ class TraceSession {
   vxt_reader *reader() { return reader_; }
 
  private:
+  static bool has_more(void *self);
+  static bool read_definition(void *self, vx_event_definition *out);
+  static bool read_event(void *self, vx_event_data *out);
+  static void close(void *self);
+
   const PluginApi &api_;
   vxt_reader *reader_;
+  vx_buffer_reader file_callbacks_{};
+  DefinitionObserver observer_;
   vx_iterator_ops ops_{};
 };
 

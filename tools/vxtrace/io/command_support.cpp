@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "core/plugin_log.h"
 
@@ -49,7 +50,8 @@ void report(const std::string &message) {
   std::fprintf(stderr, "vxtrace: %s\n", message.c_str());
 }
 
-void open_input(const InputOptions &options, OpenedInput *opened) {
+void open_input(const InputOptions &options, OpenedInput *opened,
+                DefinitionObserver on_definition) {
   opened->display_name = input_display_name(options.input);
   std::string error;
   if (!opened->plugin.load(options.plugin, &error)) {
@@ -69,7 +71,8 @@ void open_input(const InputOptions &options, OpenedInput *opened) {
     opened->exit_status = exit_status_for(open_error);
     return;
   }
-  opened->session = std::make_unique<TraceSession>(opened->plugin.api(), reader);
+  opened->session =
+      std::make_unique<TraceSession>(opened->plugin.api(), reader, std::move(on_definition));
   if (!opened->session->ok()) {
     report("the plug-in could not create a buffer iterator");
     opened->session.reset();
@@ -77,15 +80,19 @@ void open_input(const InputOptions &options, OpenedInput *opened) {
   }
 }
 
+bool output_is_an_input(const std::string &path, const std::vector<std::string> &inputs) {
+  const std::string *input = input_under_output(path, inputs);
+  if (input == nullptr) return false;
+  const std::string output = is_standard_stream(path) ? "standard output" : path;
+  report("cannot write to " + output + ": it is the same file as the input " +
+         input_display_name(*input) + "; nothing was written");
+  return true;
+}
+
 namespace {
 
 int open_output_file(const std::string &path, const std::vector<std::string> &inputs) {
-  if (const std::string *input = input_under_output(path, inputs)) {
-    const std::string output = is_standard_stream(path) ? "standard output" : path;
-    report("cannot write to " + output + ": it is the same file as the input " +
-           input_display_name(*input) + "; nothing was written");
-    return -1;
-  }
+  if (output_is_an_input(path, inputs)) return -1;
   if (is_standard_stream(path)) return STDOUT_FILENO;
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) report(path + ": cannot create: " + std::strerror(errno));

@@ -27,11 +27,18 @@ struct OpenedInput {
   int exit_status = kExitSuccess;
 };
 
-void open_input(const InputOptions &options, OpenedInput *opened);
+// on_definition, when given, sees every event definition as it is read.
+void open_input(const InputOptions &options, OpenedInput *opened,
+                DefinitionObserver on_definition = {});
 
 // The files that a command reads while it writes: the trace and the plug-in,
 // which is mapped and would fault if it were truncated.
 std::vector<std::string> files_read(const InputOptions &options, const OpenedInput &opened);
+
+// Reports and returns true when the output path ("" and "-": standard
+// output) is one of the inputs ("-" for standard input), which writing would
+// destroy; nothing should then be opened.
+bool output_is_an_input(const std::string &path, const std::vector<std::string> &inputs);
 
 // Creates the output file (standard output for "" and "-"), lets write fill
 // it through a sink, reports a failed write and closes the file. The output

@@ -71,8 +71,7 @@ PendingFile::PendingFile(const std::string &path)
     return;
   }
   give_default_mode(fd_);
-  temporary_to_remove = temporary_path_.c_str();
-  watch_signals();
+  removal_.watch(temporary_path_);
 }
 
 PendingFile::~PendingFile() {
@@ -90,9 +89,7 @@ bool PendingFile::commit(bool replace) {
     return false;
   }
   if (move_into_place(replace)) {
-    const SignalsHeld held;
-    temporary_to_remove = nullptr;
-    restore_signals();
+    removal_.release();
     return true;
   }
   discard();
@@ -123,11 +120,13 @@ void PendingFile::discard() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   unlink(temporary_path_.c_str());
-  temporary_to_remove = nullptr;
-  restore_signals();
+  removal_.release();
 }
 
-void PendingFile::watch_signals() {
+void RemovedOnSignal::watch(const std::string &path) {
+  const SignalsHeld held;
+  release();
+  temporary_to_remove = path.c_str();
   struct sigaction action {};
   action.sa_handler = remove_temporary_and_die;
   action.sa_flags = SA_RESETHAND;
@@ -138,13 +137,15 @@ void PendingFile::watch_signals() {
     // A signal the caller ignores (nohup, a background job) stays ignored.
     if (previous_[i].sa_handler != SIG_IGN) sigaction(kWatchedSignals[i], &action, nullptr);
   }
-  signals_watched_ = true;
+  watched_ = true;
 }
 
-void PendingFile::restore_signals() {
-  if (!signals_watched_) return;
+void RemovedOnSignal::release() {
+  if (!watched_) return;
+  const SignalsHeld held;
+  temporary_to_remove = nullptr;
   for (int i = 0; i < 3; ++i) sigaction(kWatchedSignals[i], &previous_[i], nullptr);
-  signals_watched_ = false;
+  watched_ = false;
 }
 
 }  // namespace vxtrace

@@ -10,6 +10,27 @@
 
 namespace vxtrace {
 
+// While watching, SIGINT, SIGTERM and SIGHUP remove the file at a path, then
+// end the process as the signal would have; for files written under a
+// temporary name by other means than PendingFile. One watch at a time in a
+// process.
+class RemovedOnSignal {
+ public:
+  RemovedOnSignal() = default;
+  RemovedOnSignal(const RemovedOnSignal &) = delete;
+  RemovedOnSignal &operator=(const RemovedOnSignal &) = delete;
+  ~RemovedOnSignal() { release(); }
+
+  // path must stay unchanged until release.
+  void watch(const std::string &path);
+  // Stops watching: the file got its final name or was removed.
+  void release();
+
+ private:
+  bool watched_ = false;
+  struct sigaction previous_[3]{};
+};
+
 class PendingFile {
  public:
   // Creates the temporary file in the directory of path; check opened().
@@ -31,14 +52,11 @@ class PendingFile {
  private:
   bool move_into_place(bool replace);
   void discard();
-  void watch_signals();
-  void restore_signals();
 
   std::string path_;
   std::string temporary_path_;
   int fd_ = -1;
-  bool signals_watched_ = false;
-  struct sigaction previous_[3]{};
+  RemovedOnSignal removal_;
 };
 
 }  // namespace vxtrace

@@ -1,0 +1,104 @@
+// vxtrace sqlite: one pass through the trace into the loader.
+#include <string>
+#include <vector>
+
+#include "core/decoded_record.h"
+#include "io/command_support.h"
+#include "io/pending_file.h"
+#include "io/progress.h"
+#include "schema/event_kind.h"
+#include "select/selected_records.h"
+#include "select/selection.h"
+#include "sqlite/sqlite_command.h"
+#include "sqlite/sqlite_loader.h"
+
+namespace vxtrace {
+namespace {
+
+using sqlite::LoadEnd;
+using sqlite::LoadRecord;
+using sqlite::SqliteLoader;
+
+LoadRecord load_record_of(const EventView &event, const DecodedRecord &record,
+                          EventKindCache *kinds) {
+  LoadRecord load;
+  load.timestamp = event.timestamp;
+  load.id = event.id;
+  if (event.name != nullptr) load.event = event.name;
+  load.kind = kinds->kind_of(event.descriptor);
+  load.decoded = load.kind ? record.data() : nullptr;
+  if (const char *problem = decode_problem_text(record.problem())) load.problem = problem;
+  load.raw = {static_cast<const uint8_t *>(event.payload), event.payload_size};
+  return load;
+}
+
+// Every record the selection keeps, into the loader; false when the loader
+// failed (it has reported nothing yet: its error() says why).
+bool load_records(TraceSession *session, Selection selection, bool progress_wanted,
+                  SqliteLoader *loader) {
+  RecordAllocator allocator;
+  EventKindCache kinds;
+  Progress progress(progress_wanted, vxt_reader_size(session->reader()));
+  SelectedRecords records(session, std::move(selection), &progress);
+  EventView event;
+  while (records.next(&event)) {
+    const DecodedRecord record(event, session->iterator(), &allocator);
+    if (!loader->add_record(load_record_of(event, record, &kinds))) return false;
+  }
+  return true;
+}
+
+// How the input ended, for meta: damage and read failures alike leave a
+// database of the records before them, which must not pass for the whole
+// trace.
+LoadEnd end_of(const OpenedInput &opened) {
+  const vxt_error &error = *vxt_reader_error(opened.session->reader());
+  if (error.status == VXT_OK) return {};
+  // The reader's messages name the input.
+  return {.damaged = true, .where = error.message};
+}
+
+// A database is a file of its own: never standard output, never a file being
+// read (the trace or the plug-in).
+bool refused_output(const SqliteOptions &options, const OpenedInput &opened) {
+  if (options.output == "-") {
+    report("a database cannot be written to standard output: name a file with -o");
+    return true;
+  }
+  return output_is_an_input(options.output, files_read(options.in, opened));
+}
+
+}  // namespace
+
+int run_sqlite(const SqliteOptions &options) {
+  std::optional<Selection> selection = resolve_selection(options.in, {});
+  if (!selection) return kExitUsage;
+  SqliteLoader loader;
+  bool definitions_loaded = true;
+  OpenedInput opened;
+  open_input(options.in, &opened, [&](uint32_t id, const char *name) {
+    if (definitions_loaded) definitions_loaded = loader.add_definition(0, id, name);
+  });
+  if (opened.session == nullptr) return opened.exit_status;
+  if (refused_output(options, opened)) return kExitUsage;
+  if (!loader.open({.output_path = options.output,
+                    .force = options.force,
+                    .inputs = {options.in.input},
+                    .tool_version = VXTRACE_VERSION})) {
+    report(loader.error());
+    return kExitUsage;
+  }
+  // A copy: the loader clears its own when the file gets its final name.
+  const std::string temporary = loader.temporary_path();
+  RemovedOnSignal removal;
+  removal.watch(temporary);
+  if (!load_records(opened.session.get(), std::move(*selection), options.in.progress, &loader) ||
+      !definitions_loaded || !loader.finish(end_of(opened))) {
+    report(loader.error());
+    return kExitUsage;
+  }
+  removal.release();
+  return input_exit_status(opened);
+}
+
+}  // namespace vxtrace

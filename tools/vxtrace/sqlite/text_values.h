@@ -1,0 +1,24 @@
+// Text as the database stores it. SQLite keeps TEXT as bytes, but readers
+// (Python's sqlite3, pandas) decode it as UTF-8 and fail on anything else, so
+// a name that is not valid UTF-8 is stored as a BLOB of its exact bytes.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vxtrace::sqlite {
+
+bool is_valid_utf8(std::string_view text);
+
+// Binds text as TEXT when it is valid UTF-8, else as a BLOB. Bound as
+// SQLITE_STATIC, the bytes must live until the statement has run.
+int bind_name(sqlite3_stmt *statement, int parameter, std::string_view text,
+              sqlite3_destructor_type lifetime = SQLITE_STATIC);
+
+// A JSON array of strings; bytes that are not valid UTF-8 become U+FFFD.
+std::string json_string_array(const std::vector<std::string> &texts);
+
+}  // namespace vxtrace::sqlite
