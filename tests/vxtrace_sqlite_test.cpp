@@ -196,11 +196,13 @@ TEST_F(VxtraceSqliteTest, DamageIsRecordedAndOutputsAreGuarded) {
 TEST_F(VxtraceSqliteTest, InterruptedLoadLeavesNoFile) {
   const std::string fifo = directory_.file("input.fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Read-write: the open does not wait for a reader, nor the child's for a
+  // writer (posix_spawn returns only once the child has opened its input).
+  const int writer = open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
   const int pid =
       start_vxtrace({"sqlite", "-q", "--no-progress", "-o", directory_.file("out.db"), "-"},
                     directory_.path(), fifo);
-  const int writer = open(fifo.c_str(), O_WRONLY);
-  ASSERT_GE(writer, 0);
   const std::string header = read_file(generate("trace.vxt", 10)).substr(0, 16);
   ASSERT_EQ(write(writer, header.data(), header.size()), ssize_t(header.size()));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

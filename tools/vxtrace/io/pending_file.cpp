@@ -13,8 +13,6 @@
 namespace vxtrace {
 namespace {
 
-constexpr int kWatchedSignals[3] = {SIGINT, SIGTERM, SIGHUP};
-
 // The temporary file that a signal must remove; null when there is none. The
 // handler may only read it, and only async-signal-safe calls are made there.
 const char *volatile temporary_to_remove = nullptr;
@@ -42,25 +40,18 @@ void give_default_mode(int fd) {
   fchmod(fd, 0666 & ~mask);
 }
 
-// Blocks the watched signals while the temporary file comes into being or
-// goes, so that the handler never sees a half-made state.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int signal_number : kWatchedSignals) sigaddset(&held, signal_number);
-    sigprocmask(SIG_BLOCK, &held, &previous_);
-  }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-  SignalsHeld(const SignalsHeld &) = delete;
-  SignalsHeld &operator=(const SignalsHeld &) = delete;
-
- private:
-  sigset_t previous_;
-};
-
 }  // namespace
+
+SignalsHeld::SignalsHeld() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int signal_number : kWatchedSignals) sigaddset(&held, signal_number);
+  sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+SignalsHeld::~SignalsHeld() {
+  sigprocmask(SIG_SETMASK, &previous_, nullptr);
+}
 
 PendingFile::PendingFile(const std::string &path)
     : path_(path), temporary_path_(temporary_name_for(path)) {

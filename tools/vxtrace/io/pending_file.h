@@ -10,6 +10,22 @@
 
 namespace vxtrace {
 
+inline constexpr int kWatchedSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+// Blocks the watched signals while a temporary file comes into being or
+// goes, so that a handler never sees a half-made state: a signal that
+// arrives meanwhile is delivered when this goes.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld &) = delete;
+  SignalsHeld &operator=(const SignalsHeld &) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 // While watching, SIGINT, SIGTERM and SIGHUP remove the file at a path, then
 // end the process as the signal would have; for files written under a
 // temporary name by other means than PendingFile. One watch at a time in a

@@ -81,17 +81,22 @@ int run_sqlite(const SqliteOptions &options) {
   });
   if (opened.session == nullptr) return opened.exit_status;
   if (refused_output(options, opened)) return kExitUsage;
-  if (!loader.open({.output_path = options.output,
-                    .force = options.force,
-                    .inputs = {options.in.input},
-                    .tool_version = VXTRACE_VERSION})) {
-    report(loader.error());
-    return kExitUsage;
-  }
-  // A copy: the loader clears its own when the file gets its final name.
-  const std::string temporary = loader.temporary_path();
+  std::string temporary;  // a copy: the loader clears its own once renamed
   RemovedOnSignal removal;
-  removal.watch(temporary);
+  {
+    // Creating the schema takes a while: a signal meanwhile must find the
+    // temporary file watched.
+    const SignalsHeld held;
+    if (!loader.open({.output_path = options.output,
+                      .force = options.force,
+                      .inputs = {options.in.input},
+                      .tool_version = VXTRACE_VERSION})) {
+      report(loader.error());
+      return kExitUsage;
+    }
+    temporary = loader.temporary_path();
+    removal.watch(temporary);
+  }
   if (!load_records(opened.session.get(), std::move(*selection), options.in.progress, &loader) ||
       !definitions_loaded || !loader.finish(end_of(opened))) {
     report(loader.error());
