@@ -14,7 +14,7 @@
 
 #include "schema/event_kind.h"
 #include "schema/payload_fields.h"
-#include "select/time_spec.h"
+#include "select/time_syntax.h"
 #include "support/vxtrace_process.h"
 #include "support/vxtrace_trace_builder.h"
 #include "vexlo/vxtrace_file.h"

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "commands.h"
-#include "select/time_spec.h"
+#include "select/time_syntax.h"
 
 namespace {
 

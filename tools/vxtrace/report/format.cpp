@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "report/report_writers.h"
+#include "text/json_text.h"
 
 namespace vxtrace::reporting {
 namespace {
@@ -11,29 +12,7 @@ namespace {
 // The length of the well-formed UTF-8 sequence at the start of text, 0 if the
 // first byte starts none (overlong forms and surrogates included).
 size_t utf8_length(std::string_view text) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  size_t length;
-  unsigned char low = 0x80, high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (size_t i = 2; i < length; ++i)
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  return length;
+  return utf8_sequence_length(text);
 }
 
 }  // namespace

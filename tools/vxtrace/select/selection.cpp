@@ -1,7 +1,7 @@
 #include "select/selection.h"
 
 #include "io/command_support.h"
-#include "select/time_spec.h"
+#include "select/time_syntax.h"
 
 namespace vxtrace {
 namespace {

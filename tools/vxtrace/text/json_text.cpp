@@ -14,7 +14,9 @@ constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 // form, no surrogates, at most U+10FFFF), or 0 when it is not one.
 size_t utf8_sequence_length(std::string_view text) {
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  if (text.empty()) return 0;
   const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
   size_t length = 0;
   unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
   if (lead >= 0xC2 && lead <= 0xDF) {
@@ -34,6 +36,20 @@ size_t utf8_sequence_length(std::string_view text) {
   for (size_t i = 2; i < length; ++i)
     if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
   return length;
+}
+
+bool is_valid_utf8(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    // ASCII runs are the common case.
+    if (static_cast<unsigned char>(text[at]) < 0x80) {
+      ++at;
+      continue;
+    }
+    const size_t length = utf8_sequence_length(text.substr(at));
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
 }
 
 namespace {

@@ -9,9 +9,13 @@
 
 namespace vxtrace {
 
-// Length of the well-formed UTF-8 sequence at the start of text (shortest
-// form, no surrogates, at most U+10FFFF), or 0 when it is not one.
+// Length of the well-formed UTF-8 sequence at the start of text (1 for
+// ASCII; shortest form, no surrogates, at most U+10FFFF), or 0 when it is not
+// one or text is empty.
 size_t utf8_sequence_length(std::string_view text);
+
+// Whether every byte of text belongs to a well-formed UTF-8 sequence.
+bool is_valid_utf8(std::string_view text);
 
 // Appends text as a quoted JSON string. Bytes that are not valid UTF-8 become
 // U+FFFD, so the line stays valid JSON whatever the trace holds.

@@ -1,4 +1,4 @@
-#include "select/time_spec.h"
+#include "select/time_syntax.h"
 
 #include <charconv>
 #include <string_view>
