@@ -543,8 +543,10 @@ TEST(ReportWriters, JsonHasTheDocumentedShapeAndTextFitsHundredColumns) {
   EXPECT_EQ(doc["first_timestamp"], report.first_ns);
   ASSERT_EQ(doc["sessions"].size(), 2u);
   const nlohmann::json &session = doc["sessions"][0];
+  // With several inputs each session names its own.
   EXPECT_EQ(keys_of(session),
-            (Keys{"session_id", "events", "stages", "drops", "display", "spans"}));
+            (Keys{"session_id", "input", "events", "stages", "drops", "display", "spans"}));
+  EXPECT_EQ(session["input"], doc["inputs"][0]);
   ASSERT_EQ(session["stages"].size(), pipeline::kStagePairCount);
   for (const nlohmann::json &stage : session["stages"]) {
     EXPECT_EQ(keys_of(stage), (Keys{"from", "to", "key", "count", "lost", "flushed", "p50_us",

@@ -243,6 +243,7 @@ TEST_F(VxtraceSelectTest, BadTimesAndIdsAreUsageErrors) {
       {{"--session", "-1"}, "--session"},
       {{"--session", "4294967296"}, "not a whole number"},
       {{"--session", "x"}, "not a whole number"},
+      {{"-", "-"}, "standard input (-) can be read only once"},
   };
   for (const char *command : {"dump", "stats", "timeline"})
     for (const Case &c : cases) {

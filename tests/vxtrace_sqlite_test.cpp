@@ -192,6 +192,34 @@ TEST_F(VxtraceSqliteTest, DamageIsRecordedAndOutputsAreGuarded) {
   EXPECT_EQ(files(), (std::vector<std::string>{"cut.db", "cut.vxt", "link.db", "trace.vxt"}));
 }
 
+// Several inputs: each row and definition names its input; damage in one
+// leaves the other whole in the database.
+TEST_F(VxtraceSqliteTest, MergedInputsAreToldApartBySource) {
+  const std::string trace = generate("trace.vxt", 3000);
+  const std::string bytes = read_file(trace);
+  const std::string cut = directory_.file("cut.vxt");
+  write_file(cut, bytes.substr(0, bytes.size() / 3));
+  const size_t before_damage = split_lines(run({"dump", cut}).out).size();
+  const std::string db = directory_.file("merged.db");
+  EXPECT_EQ(run({"sqlite", "-o", db, trace, cut}).exit_status, 2);
+  const json rows = query(db,
+                          "SELECT source, count(*) AS n, count(DISTINCT id) AS ids FROM events "
+                          "GROUP BY source ORDER BY source");
+  ASSERT_EQ(rows.size(), 2u) << rows;
+  EXPECT_EQ(rows[0]["source"], cut);
+  EXPECT_EQ(rows[0]["n"], before_damage);
+  EXPECT_EQ(rows[1]["source"], trace);
+  EXPECT_EQ(rows[1]["n"], 3000);
+  EXPECT_EQ(query(db, "SELECT count(*) AS n FROM definitions WHERE source = '" + trace + "'")[0]["n"],
+            111);
+  EXPECT_EQ(meta(db, "status"), "\"damaged\"");
+  // Rows are in merged order: timestamps never go back, as neither input does.
+  EXPECT_EQ(query(db,
+                  "SELECT count(*) AS n FROM events a JOIN events b ON b.seq = a.seq + 1 "
+                  "WHERE b.timestamp < a.timestamp")[0]["n"],
+            0);
+}
+
 // Interrupted while it waits for its input, the run leaves no file at all.
 TEST_F(VxtraceSqliteTest, InterruptedLoadLeavesNoFile) {
   const std::string fifo = directory_.file("input.fifo");

@@ -1,5 +1,6 @@
 // vxtrace: the command-line consumer of recorded velocast trace buffers.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <limits>
@@ -111,7 +112,17 @@ void add_selection_options(CLI::App *command, vxtrace::InputOptions *in) {
 }
 
 void add_input_options(CLI::App *command, vxtrace::InputOptions *in) {
-  add_path(command, "input", &in->input, "Trace file, or - for standard input")->required();
+  command
+      ->add_option("input", in->inputs,
+                   "Trace files, merged by timestamp when there are several; - for standard "
+                   "input (once)")
+      ->check(non_empty_path())
+      ->required()
+      ->type_name("FILE...");
+  command->parse_complete_callback([in] {
+    if (std::count(in->inputs.begin(), in->inputs.end(), "-") > 1)
+      throw CLI::ValidationError("input", "standard input (-) can be read only once");
+  });
   add_path(command, "--plugin", &in->plugin,
            "Plug-in shared object (default: beside vxtrace, then ../lib/)");
   command->add_flag("-q,--quiet", in->quiet, "Silence the plug-in's log lines");

@@ -10,7 +10,9 @@ namespace vxtrace {
 enum ExitStatus { kExitSuccess = 0, kExitUsage = 1, kExitDamagedInput = 2 };
 
 struct InputOptions {
-  std::string input;   // a path, or "-" for standard input
+  // Paths as given, "-" for standard input (at most once); several are
+  // merged by timestamp.
+  std::vector<std::string> inputs;
   std::string plugin;  // empty: beside the executable, then ../lib/
   bool quiet = false;
   bool progress = true;

@@ -4,14 +4,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "core/decoded_record.h"
 #include "dump/dump_command.h"
 #include "dump/event_line_writer.h"
 #include "dump/parallel_dump.h"
 #include "io/command_support.h"
-#include "io/progress.h"
-#include "select/selected_records.h"
+#include "select/merged_records.h"
 #include "text/output_sink.h"
 
 namespace vxtrace {
@@ -20,27 +21,38 @@ namespace {
 // Lines are gathered into blocks of about this size before they are written.
 constexpr size_t kWriteBlockSize = size_t{1} << 20;
 
-// Writes the selected events one after another on this thread; returns false
+// One line writer per input: ids, and so the cached line middles, are per
+// input.
+std::vector<std::unique_ptr<EventLineWriter>> line_writers(const OpenedInput &opened,
+                                                           TextBuffer *text) {
+  std::vector<std::unique_ptr<EventLineWriter>> writers;
+  const std::vector<AddressRange> constant_text = plugin_constant_text(opened.plugin.api());
+  for (const OpenedSource &source : opened.sources) {
+    writers.push_back(std::make_unique<EventLineWriter>(text, constant_text));
+    if (opened.sources.size() > 1) writers.back()->set_source(source.path);
+  }
+  return writers;
+}
+
+// Writes the selected events, merged by time, on this thread; returns false
 // when the output failed.
 bool dump_events(const DumpOptions &options, const OpenedInput &opened, OutputSink *sink) {
-  TraceSession *session = opened.session.get();
   RecordAllocator allocator;
   TextBuffer text(kWriteBlockSize + kWriteBlockSize / 4);
-  EventLineWriter writer(&text, plugin_constant_text(opened.plugin.api()));
-  Progress progress(options.in.progress, vxt_reader_size(session->reader()));
-  SelectedRecords records(session, options.selection, &progress);
+  const std::vector<std::unique_ptr<EventLineWriter>> writers = line_writers(opened, &text);
+  MergedRecords records(opened, options.selection, options.in.progress);
   uint64_t lines = 0;
   EventView event;
   while ((!options.limit || lines < *options.limit) && !sink->failed() && records.next(&event)) {
-    const DecodedRecord record(event, session->iterator(), &allocator);
-    writer.write(event, record);
+    const DecodedRecord record(event, records.session()->iterator(), &allocator);
+    writers[records.source()]->write(event, record);
     ++lines;
     if (text.size() >= kWriteBlockSize) {
       sink->write(text.view());
       text.clear();
     }
   }
-  progress.finish();
+  records.finish_progress();
   sink->write(text.view());
   return sink->flush();
 }
@@ -54,7 +66,7 @@ int run_dump(const DumpOptions &given) {
   options.selection = std::move(*selection);
   OpenedInput opened;
   open_input(options.in, &opened);
-  if (opened.session == nullptr) return opened.exit_status;
+  if (opened.sources.empty()) return opened.exit_status;
   // Damage is reported when the input was read to its end; --limit may stop
   // the dump before.
   bool check_input = true;

@@ -28,11 +28,22 @@ void EventLineWriter::set_output(TextBuffer *out) {
   printer_.set_output(out);
 }
 
+void EventLineWriter::set_source(std::string_view source) {
+  line_start_ = "{\"source\": ";
+  append_json_string(&line_start_, source);
+  line_start_ += ", \"timestamp\": ";
+}
+
 void EventLineWriter::write(const EventView &event, const DecodedRecord &record) {
   const std::string &middle = line_middle(event);
-  out_->make_room(TextBuffer::kSlack + middle.size());
+  out_->make_room(TextBuffer::kSlack + line_start_.size() + middle.size());
   char *at = out_->end();
-  at = put(at, "{\"timestamp\": ");
+  if (line_start_.empty()) {
+    at = put(at, "{\"timestamp\": ");
+  } else {
+    std::memcpy(at, line_start_.data(), line_start_.size());
+    at += line_start_.size();
+  }
   at = write_unsigned(at, event.timestamp);
   std::memcpy(at, middle.data(), middle.size());
   out_->commit(at + middle.size());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/decoded_record.h"
@@ -22,6 +23,10 @@ class EventLineWriter {
 
   const vx_printer &printer() const { return printer_.printer(); }
   void set_output(TextBuffer *out);
+
+  // Makes every line start with "source": the input as given, for a dump
+  // of several inputs.
+  void set_source(std::string_view source);
 
   // Appends the line for event, newline included.
   void write(const EventView &event, const DecodedRecord &record);
@@ -43,6 +48,7 @@ class EventLineWriter {
 
   TextBuffer *out_;
   FastPrinter printer_;
+  std::string line_start_;  // empty: "{\"timestamp\": " without a source
   // Descriptor names are constants, so the middle of the line for the one
   // that an id was last seen with is kept, by id; names without a
   // descriptor are quoted on every line.

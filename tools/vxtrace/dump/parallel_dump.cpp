@@ -394,9 +394,10 @@ unsigned dump_job_count(const DumpOptions &options) {
 }
 
 bool can_dump_in_parallel(const DumpOptions &options) {
-  if (options.in.input == "-") return false;
+  // Several inputs are merged on one thread.
+  if (options.in.inputs.size() != 1 || options.in.inputs.front() == "-") return false;
   struct stat status {};
-  return stat(options.in.input.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+  return stat(options.in.inputs.front().c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
          status.st_size > 0;
 }
 
@@ -412,9 +413,9 @@ ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
     result.written = sink->flush();
     return result;
   }
-  const int fd = open(options.in.input.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(options.in.inputs.front().c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    report(opened.display_name + ": cannot open: " + std::strerror(errno));
+    report(opened.sole().display_name + ": cannot open: " + std::strerror(errno));
     result.input_failed = true;
     return result;
   }
@@ -427,8 +428,8 @@ ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
   for (unsigned i = 0; i < workers_for(most_in_flight, jobs); ++i)
     workers.emplace_back(run_worker, &context);
 
-  const vxt_reader *reader = opened.session->reader();
-  PartPlanner planner(opened.session->reader(), part_bytes);
+  const vxt_reader *reader = opened.sole().session->reader();
+  PartPlanner planner(opened.sole().session->reader(), part_bytes);
   OrderedWriter writer(options, logs, sink);
   Progress progress(options.in.progress, vxt_reader_size(reader));
   std::deque<std::unique_ptr<Part>> in_flight;
@@ -447,7 +448,7 @@ ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
     Part &oldest = *in_flight.front();
     context.queue.wait_for(oldest);
     if (!oldest.failure.empty()) {
-      report(opened.display_name + ": " + oldest.failure);
+      report(opened.sole().display_name + ": " + oldest.failure);
       result.input_failed = true;
       break;
     }

@@ -31,7 +31,7 @@ struct ParallelDumpResult {
   vxt_error read_error{};
 };
 
-// Dumps opened's input with jobs workers. The session's reader serves to
+// Dumps opened's sole input with jobs workers. The session's reader serves to
 // find the parts, so its error afterwards is what one thread would have met.
 ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
                                     const OpenedInput &opened, OutputSink *sink);

@@ -50,34 +50,65 @@ void report(const std::string &message) {
   std::fprintf(stderr, "vxtrace: %s\n", message.c_str());
 }
 
-void open_input(const InputOptions &options, OpenedInput *opened,
-                DefinitionObserver on_definition) {
-  opened->display_name = input_display_name(options.input);
+namespace {
+
+// Worst first: an input that could not be read at all outweighs damage.
+int combined_status(int a, int b) {
+  if (a == kExitUsage || b == kExitUsage) return kExitUsage;
+  return a == kExitDamagedInput || b == kExitDamagedInput ? kExitDamagedInput : kExitSuccess;
+}
+
+bool load_plugin(const InputOptions &options, Plugin *plugin) {
   std::string error;
-  if (!opened->plugin.load(options.plugin, &error)) {
+  if (!plugin->load(options.plugin, &error)) {
     report(error);
-    opened->exit_status = kExitUsage;
-    return;
+    return false;
   }
   if (options.quiet)
-    silence_plugin_logs(opened->plugin.api());
+    silence_plugin_logs(plugin->api());
   else
-    write_plugin_logs_escaped(opened->plugin.api());
-  vxt_error open_error{};
-  vxt_reader *reader = open_trace(options.input, &open_error);
-  if (reader == nullptr) {
-    // The reader's messages name the input.
-    report(open_error.message);
-    opened->exit_status = exit_status_for(open_error);
+    write_plugin_logs_escaped(plugin->api());
+  return true;
+}
+
+DefinitionObserver observer_for(const SourceDefinitionObserver &on_definition, size_t source) {
+  if (!on_definition) return {};
+  return [&on_definition, source](uint32_t id, const char *name) {
+    on_definition(source, id, name);
+  };
+}
+
+}  // namespace
+
+void open_input(const InputOptions &options, OpenedInput *opened,
+                SourceDefinitionObserver on_definition) {
+  if (!load_plugin(options, &opened->plugin)) {
+    opened->exit_status = kExitUsage;
     return;
   }
-  opened->session =
-      std::make_unique<TraceSession>(opened->plugin.api(), reader, std::move(on_definition));
-  if (!opened->session->ok()) {
-    report("the plug-in could not create a buffer iterator");
-    opened->session.reset();
-    opened->exit_status = kExitUsage;
+  // Kept alive by opened: each session's observer refers to it.
+  opened->definition_observer = std::move(on_definition);
+  for (const std::string &path : options.inputs) {
+    vxt_error open_error{};
+    vxt_reader *reader = open_trace(path, &open_error);
+    if (reader == nullptr) {
+      // The reader's messages name the input.
+      report(open_error.message);
+      opened->exit_status = combined_status(opened->exit_status, exit_status_for(open_error));
+      if (opened->exit_status == kExitUsage) break;
+      continue;
+    }
+    const size_t index = opened->sources.size();
+    auto session = std::make_unique<TraceSession>(
+        opened->plugin.api(), reader, observer_for(opened->definition_observer, index));
+    if (!session->ok()) {
+      report("the plug-in could not create a buffer iterator");
+      opened->exit_status = kExitUsage;
+      break;
+    }
+    opened->sources.push_back({path, input_display_name(path), std::move(session)});
   }
+  if (opened->exit_status == kExitUsage) opened->sources.clear();
 }
 
 bool output_is_an_input(const std::string &path, const std::vector<std::string> &inputs) {
@@ -121,20 +152,26 @@ std::optional<bool> write_output(const std::string &path, const std::vector<std:
 }
 
 int input_exit_status(const OpenedInput &opened) {
-  const vxt_error &error = *vxt_reader_error(opened.session->reader());
-  if (error.status == VXT_OK) return kExitSuccess;
-  // The reader's messages name the input.
-  report(error.message);
-  return exit_status_for(error);
+  int status = opened.exit_status;
+  for (const OpenedSource &source : opened.sources) {
+    const vxt_error &error = *vxt_reader_error(source.session->reader());
+    if (error.status == VXT_OK) continue;
+    // The reader's messages name the input.
+    report(error.message);
+    status = combined_status(status, exit_status_for(error));
+  }
+  return status;
 }
 
 int report_input_error(const OpenedInput &opened, const vxt_error &error) {
-  report(opened.display_name + ": " + error.message);
+  report(opened.sole().display_name + ": " + error.message);
   return exit_status_for(error);
 }
 
 std::vector<std::string> files_read(const InputOptions &options, const OpenedInput &opened) {
-  return {options.input, opened.plugin.path()};
+  std::vector<std::string> files = options.inputs;
+  files.push_back(opened.plugin.path());
+  return files;
 }
 
 int run_exit_status(bool output_written, int input_status) {

@@ -18,21 +18,38 @@ namespace vxtrace {
 // Writes "vxtrace: message" to standard error.
 void report(const std::string &message);
 
-// A loaded plug-in and a session over the opened input. On failure session
-// is null and exit_status tells why.
-struct OpenedInput {
-  Plugin plugin;
-  std::unique_ptr<TraceSession> session;
+// Sees every event definition as it is read, with the index of its source.
+using SourceDefinitionObserver =
+    std::function<void(size_t source, uint32_t id, const char *name)>;
+
+// One input and its session.
+struct OpenedSource {
+  std::string path;  // as given on the command line
   std::string display_name;
-  int exit_status = kExitSuccess;
+  std::unique_ptr<TraceSession> session;
 };
 
-// on_definition, when given, sees every event definition as it is read.
-void open_input(const InputOptions &options, OpenedInput *opened,
-                DefinitionObserver on_definition = {});
+// A loaded plug-in and a session over each input that could be opened, in
+// command-line order. An input whose header is damaged is reported and left
+// out, and the others are read; exit_status then says so (2). With no source
+// at all, exit_status tells why nothing can be read.
+struct OpenedInput {
+  Plugin plugin;
+  std::vector<OpenedSource> sources;
+  int exit_status = kExitSuccess;
+  SourceDefinitionObserver definition_observer;  // what the sessions report to
 
-// The files that a command reads while it writes: the trace and the plug-in,
-// which is mapped and would fault if it were truncated.
+  // For the paths that read a single input.
+  const OpenedSource &sole() const { return sources.front(); }
+};
+
+// Opens every input of options. An input that cannot be read at all (no
+// such file, a read error) stops everything: nothing is opened.
+void open_input(const InputOptions &options, OpenedInput *opened,
+                SourceDefinitionObserver on_definition = {});
+
+// The files that a command reads while it writes: the traces and the
+// plug-in, which is mapped and would fault if it were truncated.
 std::vector<std::string> files_read(const InputOptions &options, const OpenedInput &opened);
 
 // Reports and returns true when the output path ("" and "-": standard
@@ -49,8 +66,9 @@ bool output_is_an_input(const std::string &path, const std::vector<std::string> 
 std::optional<bool> write_output(const std::string &path, const std::vector<std::string> &inputs,
                                  const std::function<bool(OutputSink *)> &write);
 
-// After the event loop: reports damage or a read failure of the input and
-// returns the exit status for it.
+// After the event loop: reports damage or a read failure of each input and
+// returns the exit status for all of them: 1 when one could not be read, 2
+// when one is damaged.
 int input_exit_status(const OpenedInput &opened);
 
 // The exit status of a command that turned its input into an output. A
@@ -58,7 +76,7 @@ int input_exit_status(const OpenedInput &opened);
 // the damage was written.
 int run_exit_status(bool output_written, int input_status);
 
-// Reports error, met by a reader of a range of opened's input (whose
+// Reports error, met by a reader of a range of opened's sole input (whose
 // messages do not name the input), and returns the exit status for it.
 int report_input_error(const OpenedInput &opened, const vxt_error &error);
 

@@ -2,12 +2,11 @@
 // then the text or JSON on the output and, when asked, the page.
 #include "core/decoded_record.h"
 #include "io/command_support.h"
-#include "io/progress.h"
 #include "report/report_builder.h"
 #include "report/report_command.h"
 #include "report/report_writers.h"
 #include "schema/event_kind.h"
-#include "select/selected_records.h"
+#include "select/merged_records.h"
 #include "select/selection.h"
 
 namespace vxtrace {
@@ -23,33 +22,36 @@ reporting::ReportOptions builder_options(const ReportCommandOptions &options) {
   return built;
 }
 
-// The reason the input ended early, or "" when it was read to its end.
-std::string damage_of(const TraceSession &session) {
-  const vxt_error &error = *vxt_reader_error(session.reader());
-  return error.status == VXT_OK ? std::string() : error.message;
+// Why inputs ended early, or "" when every input was read to its end.
+std::string damage_of(const OpenedInput &opened) {
+  std::string damage;
+  for (const OpenedSource &source : opened.sources) {
+    const vxt_error &error = *vxt_reader_error(source.session->reader());
+    if (error.status != VXT_OK) damage += (damage.empty() ? "" : "; ") + std::string(error.message);
+  }
+  return damage;
 }
 
-reporting::Report build_report(const ReportCommandOptions &options, Selection selection,
+reporting::Report build_report(const ReportCommandOptions &options, const Selection &selection,
                                const OpenedInput &opened) {
-  TraceSession *session = opened.session.get();
   reporting::ReportBuilder builder(builder_options(options));
   RecordAllocator allocator;
   EventKindCache kinds;
-  Progress progress(options.in.progress, vxt_reader_size(session->reader()));
-  SelectedRecords records(session, std::move(selection), &progress);
+  MergedRecords records(opened, selection, options.in.progress);
   EventView event;
   while (records.next(&event)) {
-    const DecodedRecord record(event, session->iterator(), &allocator);
+    builder.set_source(static_cast<uint32_t>(records.source()));
+    const DecodedRecord record(event, records.session()->iterator(), &allocator);
     const std::optional<EventKind> kind = kinds.kind_of(event.descriptor);
     if (kind && record.data() != nullptr)
       builder.add(event.timestamp, *kind, record.data());
     else
       builder.add_undecoded(event.timestamp);
   }
-  progress.finish();
+  records.finish_progress();
   reporting::Report built = builder.finish();
-  built.inputs = {opened.display_name};
-  built.damage = damage_of(*session);
+  for (const OpenedSource &source : opened.sources) built.inputs.push_back(source.display_name);
+  built.damage = damage_of(opened);
   return built;
 }
 
@@ -77,9 +79,9 @@ int run_report(const ReportCommandOptions &options) {
   if (!selection) return kExitUsage;
   OpenedInput opened;
   open_input(options.in, &opened);
-  if (opened.session == nullptr) return opened.exit_status;
+  if (opened.sources.empty()) return opened.exit_status;
   const std::vector<std::string> inputs = files_read(options.in, opened);
-  const reporting::Report built = build_report(options, std::move(*selection), opened);
+  const reporting::Report built = build_report(options, *selection, opened);
   bool written = true;
   // The page first: a refused or failed page must not hide behind a table
   // that scrolled past.

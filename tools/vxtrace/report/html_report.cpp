@@ -201,7 +201,12 @@ void write_plots(std::string &out, size_t index, const SessionPlots &plots) {
 void write_session_section(std::string &out, const Report &report, const SessionPlots &plots,
                            size_t index) {
   const SessionFigures &session = report.sessions[plots.session];
-  out.append("<h2>Session ").append(number(session.session_id)).append("</h2>\n<p>");
+  out.append("<h2>Session ").append(number(session.session_id));
+  if (report.inputs.size() > 1) {
+    out.append(" of ");
+    append_html_text(out, report.inputs.at(session.source));
+  }
+  out.append("</h2>\n<p>");
   out.append(number(session.events))
       .append(" records from ")
       .append(seconds(session.first_ns))

@@ -139,9 +139,11 @@ void write_span(JsonWriter &json, size_t pair_index, const SpanFigures &span) {
   json.close('}');
 }
 
-void write_session(JsonWriter &json, const SessionFigures &session) {
+// input: the session's input, named only when the report has several.
+void write_session(JsonWriter &json, const SessionFigures &session, const std::string *input) {
   json.open('{');
   json.member("session_id", session.session_id);
+  if (input != nullptr) json.member_text("input", *input);
   json.member("events", session.events);
   json.key("stages");
   json.open('[');
@@ -203,7 +205,8 @@ void write_json_report(const Report &report, const ReportSink &sink) {
   json.open('[');
   for (const SessionFigures &session : report.sessions) {
     json.break_line();
-    write_session(json, session);
+    write_session(json, session,
+                  report.inputs.size() > 1 ? &report.inputs.at(session.source) : nullptr);
     output.maybe_flush();
   }
   json.close(']');

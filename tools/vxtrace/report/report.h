@@ -63,6 +63,7 @@ struct DisplayFigures {
 
 struct SessionFigures {
   uint32_t session_id = 0;
+  uint32_t source = 0;  // index in Report::inputs
   uint64_t events = 0;
   uint64_t first_ns = 0;
   uint64_t last_ns = 0;

@@ -94,14 +94,14 @@ struct DisplayState {
 
 // A session still receiving records.
 struct LiveSession {
-  LiveSession(uint32_t session_id, uint64_t first_record_ns, size_t index)
-      : id(session_id),
+  LiveSession(uint64_t session_key, uint64_t first_record_ns, size_t index)
+      : key(session_key),
         first_ns(first_record_ns),
         figures_index(index),
         display_series(first_record_ns),
         drop_series(first_record_ns) {}
 
-  uint32_t id;
+  uint64_t key;  // the input and the session id
   uint64_t first_ns;
   size_t figures_index;
   uint64_t events = 0;
@@ -190,6 +190,8 @@ class ReportBuilder::State {
     return std::move(report_);
   }
 
+  void set_source(uint32_t source) { source_ = source; }
+
  private:
   void note_time(uint64_t timestamp_ns) {
     if (report_.events++ == 0) {
@@ -252,16 +254,19 @@ class ReportBuilder::State {
 
   // Null when the session would be one too many.
   LiveSession *session_of(uint32_t id, uint64_t timestamp_ns) {
-    if (cached_ != nullptr && cached_->id == id) return cached_;
-    auto found = live_.find(id);
+    // Sessions of different inputs are different sessions.
+    const uint64_t key = (uint64_t{source_} << 32) | id;
+    if (cached_ != nullptr && cached_->key == key) return cached_;
+    auto found = live_.find(key);
     if (found == live_.end()) {
       if (report_.sessions.size() >= report_.options.max_sessions) return nullptr;
       if (live_.size() >= std::max<size_t>(report_.options.max_live_sessions, 1))
         end_longest_silent_session();
       report_.sessions.emplace_back();
       report_.sessions.back().session_id = id;
-      auto session = std::make_unique<LiveSession>(id, timestamp_ns, report_.sessions.size() - 1);
-      found = live_.emplace(id, std::move(session)).first;
+      report_.sessions.back().source = source_;
+      auto session = std::make_unique<LiveSession>(key, timestamp_ns, report_.sessions.size() - 1);
+      found = live_.emplace(key, std::move(session)).first;
     }
     cached_ = found->second.get();
     return cached_;
@@ -413,7 +418,7 @@ class ReportBuilder::State {
     lose_open_keys(session);
     fix_figures(session);
     cached_ = nullptr;
-    live_.erase(session.id);  // destroys the session
+    live_.erase(session.key);  // destroys the session
   }
 
   void fix_figures(LiveSession &session) {
@@ -490,7 +495,8 @@ class ReportBuilder::State {
 
   Report report_;
   SinkFields sink_fields_;
-  std::unordered_map<uint32_t, std::unique_ptr<LiveSession>> live_;
+  std::unordered_map<uint64_t, std::unique_ptr<LiveSession>> live_;  // by key
+  uint32_t source_ = 0;
   LiveSession *cached_ = nullptr;
   uint64_t now_ns_ = 0;
   uint64_t next_sweep_ns_ = kNone;
@@ -503,6 +509,10 @@ ReportBuilder::~ReportBuilder() = default;
 
 void ReportBuilder::add(uint64_t timestamp_ns, EventKind kind, const void *record) {
   state_->add(timestamp_ns, kind, record);
+}
+
+void ReportBuilder::set_source(uint32_t source) {
+  state_->set_source(source);
 }
 
 void ReportBuilder::add_undecoded(uint64_t timestamp_ns) {

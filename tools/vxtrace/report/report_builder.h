@@ -36,6 +36,10 @@ class ReportBuilder {
   // timestamp order; an earlier timestamp yields durations of 0.
   void add(uint64_t timestamp_ns, EventKind kind, const void *record);
 
+  // The input of the records added from now on (0 until set): sessions of
+  // different inputs are reported apart, as their ids are per buffer.
+  void set_source(uint32_t source);
+
   // A data record that could not be decoded (unknown name, short payload).
   void add_undecoded(uint64_t timestamp_ns);
 

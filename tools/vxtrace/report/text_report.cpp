@@ -159,10 +159,10 @@ void write_spans(std::string &out, const SessionFigures &session) {
   }
 }
 
-void write_session(std::string &out, const SessionFigures &session) {
-  out.append("\nsession ")
-      .append(number(session.session_id))
-      .append(": ")
+void write_session(std::string &out, const SessionFigures &session, const std::string *input) {
+  out.append("\nsession ").append(number(session.session_id));
+  if (input != nullptr) out.append(" of ").append(printable(*input));
+  out.append(": ")
       .append(number(session.events))
       .append(" records, ")
       .append(seconds(session.first_ns))
@@ -233,7 +233,8 @@ void write_text_report(const Report &report, const ReportSink &sink) {
   for (const std::string &note : limit_notes(report))
     out.append("note: ").append(note).append("\n");
   for (const SessionFigures &session : report.sessions) {
-    write_session(out, session);
+    write_session(out, session,
+                  report.inputs.size() > 1 ? &report.inputs.at(session.source) : nullptr);
     output.maybe_flush();
   }
   write_receiver(out, report);

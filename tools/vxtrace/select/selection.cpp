@@ -1,5 +1,7 @@
 #include "select/selection.h"
 
+#include <algorithm>
+
 #include "io/command_support.h"
 #include "select/time_syntax.h"
 
@@ -29,8 +31,18 @@ std::optional<uint64_t> first_timestamp(const std::string &path) {
   return first;
 }
 
-bool resolve_time(const std::string &option, const std::string &text, const std::string &input,
-                  uint64_t *out) {
+// The earliest first data record of the inputs; 0 when none has one.
+uint64_t earliest_first_timestamp(const std::vector<std::string> &inputs) {
+  std::optional<uint64_t> earliest;
+  for (const std::string &input : inputs) {
+    const std::optional<uint64_t> first = first_timestamp(input);
+    if (first && (!earliest || *first < *earliest)) earliest = first;
+  }
+  return earliest.value_or(0);
+}
+
+bool resolve_time(const std::string &option, const std::string &text,
+                  const std::vector<std::string> &inputs, uint64_t *out) {
   if (text.empty()) return true;
   std::string why;
   const std::optional<TimeSpec> time = parse_time(text, &why);
@@ -42,13 +54,13 @@ bool resolve_time(const std::string &option, const std::string &text, const std:
     *out = time->nanoseconds;
     return true;
   }
-  if (input == "-") {
+  if (std::find(inputs.begin(), inputs.end(), "-") != inputs.end()) {
     report(option + " '" + text +
            "': a time from the first record needs a file, not standard input");
     return false;
   }
   // An input without data records keeps nothing whatever the window.
-  const uint64_t first = first_timestamp(input).value_or(0);
+  const uint64_t first = earliest_first_timestamp(inputs);
   *out = time->nanoseconds > UINT64_MAX - first ? UINT64_MAX : first + time->nanoseconds;
   return true;
 }
@@ -61,8 +73,8 @@ std::optional<Selection> resolve_selection(const InputOptions &options,
   selection.event_globs = std::move(event_globs);
   selection.sessions = options.sessions;
   selection.with_receiver = options.with_receiver;
-  if (!resolve_time("--begin", options.begin, options.input, &selection.begin) ||
-      !resolve_time("--end", options.end, options.input, &selection.end))
+  if (!resolve_time("--begin", options.begin, options.inputs, &selection.begin) ||
+      !resolve_time("--end", options.end, options.inputs, &selection.end))
     return std::nullopt;
   if (selection.end < selection.begin) {
     report("--end " + options.end + " comes before --begin " + options.begin);

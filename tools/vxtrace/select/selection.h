@@ -19,8 +19,8 @@ struct Selection {
   bool with_receiver = false;      // with sessions: keep records without one too
 };
 
-// Resolves the times of options (a "+" time from the input's first data
-// record). nullopt, reported, when a time is malformed, --end comes before
+// Resolves the times of options (a "+" time from the first data record of
+// the earliest input). nullopt, reported, when a time is malformed, --end comes before
 // --begin, or a "+" time is given for standard input (whose first record
 // cannot be looked at ahead): a usage error.
 std::optional<Selection> resolve_selection(const InputOptions &options,

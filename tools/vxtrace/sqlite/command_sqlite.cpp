@@ -5,9 +5,8 @@
 #include "core/decoded_record.h"
 #include "io/command_support.h"
 #include "io/pending_file.h"
-#include "io/progress.h"
 #include "schema/event_kind.h"
-#include "select/selected_records.h"
+#include "select/merged_records.h"
 #include "select/selection.h"
 #include "sqlite/sqlite_command.h"
 #include "sqlite/sqlite_loader.h"
@@ -19,9 +18,10 @@ using sqlite::LoadEnd;
 using sqlite::LoadRecord;
 using sqlite::SqliteLoader;
 
-LoadRecord load_record_of(const EventView &event, const DecodedRecord &record,
+LoadRecord load_record_of(size_t source, const EventView &event, const DecodedRecord &record,
                           EventKindCache *kinds) {
   LoadRecord load;
+  load.source = static_cast<uint32_t>(source);
   load.timestamp = event.timestamp;
   load.id = event.id;
   if (event.name != nullptr) load.event = event.name;
@@ -34,16 +34,16 @@ LoadRecord load_record_of(const EventView &event, const DecodedRecord &record,
 
 // Every record the selection keeps, into the loader; false when the loader
 // failed (it has reported nothing yet: its error() says why).
-bool load_records(TraceSession *session, Selection selection, bool progress_wanted,
+bool load_records(const OpenedInput &opened, const Selection &selection, bool progress_wanted,
                   SqliteLoader *loader) {
   RecordAllocator allocator;
   EventKindCache kinds;
-  Progress progress(progress_wanted, vxt_reader_size(session->reader()));
-  SelectedRecords records(session, std::move(selection), &progress);
+  MergedRecords records(opened, selection, progress_wanted);
   EventView event;
   while (records.next(&event)) {
-    const DecodedRecord record(event, session->iterator(), &allocator);
-    if (!loader->add_record(load_record_of(event, record, &kinds))) return false;
+    const DecodedRecord record(event, records.session()->iterator(), &allocator);
+    if (!loader->add_record(load_record_of(records.source(), event, record, &kinds)))
+      return false;
   }
   return true;
 }
@@ -52,10 +52,25 @@ bool load_records(TraceSession *session, Selection selection, bool progress_want
 // database of the records before them, which must not pass for the whole
 // trace.
 LoadEnd end_of(const OpenedInput &opened) {
-  const vxt_error &error = *vxt_reader_error(opened.session->reader());
-  if (error.status == VXT_OK) return {};
-  // The reader's messages name the input.
-  return {.damaged = true, .where = error.message};
+  LoadEnd end;
+  if (opened.exit_status != kExitSuccess) {
+    end.damaged = true;
+    end.where = "an input could not be read from its start";
+  }
+  for (const OpenedSource &source : opened.sources) {
+    const vxt_error &error = *vxt_reader_error(source.session->reader());
+    if (error.status == VXT_OK) continue;
+    // The reader's messages name the input.
+    end.where += (end.damaged ? "; " : "") + std::string(error.message);
+    end.damaged = true;
+  }
+  return end;
+}
+
+std::vector<std::string> source_paths(const OpenedInput &opened) {
+  std::vector<std::string> paths;
+  for (const OpenedSource &source : opened.sources) paths.push_back(source.path);
+  return paths;
 }
 
 // A database is a file of its own: never standard output, never a file being
@@ -76,10 +91,11 @@ int run_sqlite(const SqliteOptions &options) {
   SqliteLoader loader;
   bool definitions_loaded = true;
   OpenedInput opened;
-  open_input(options.in, &opened, [&](uint32_t id, const char *name) {
-    if (definitions_loaded) definitions_loaded = loader.add_definition(0, id, name);
+  open_input(options.in, &opened, [&](size_t source, uint32_t id, const char *name) {
+    if (definitions_loaded)
+      definitions_loaded = loader.add_definition(static_cast<uint32_t>(source), id, name);
   });
-  if (opened.session == nullptr) return opened.exit_status;
+  if (opened.sources.empty()) return opened.exit_status;
   if (refused_output(options, opened)) return kExitUsage;
   std::string temporary;  // a copy: the loader clears its own once renamed
   RemovedOnSignal removal;
@@ -89,7 +105,7 @@ int run_sqlite(const SqliteOptions &options) {
     const SignalsHeld held;
     if (!loader.open({.output_path = options.output,
                       .force = options.force,
-                      .inputs = {options.in.input},
+                      .inputs = source_paths(opened),
                       .tool_version = VXTRACE_VERSION})) {
       report(loader.error());
       return kExitUsage;
@@ -97,7 +113,7 @@ int run_sqlite(const SqliteOptions &options) {
     temporary = loader.temporary_path();
     removal.watch(temporary);
   }
-  if (!load_records(opened.session.get(), std::move(*selection), options.in.progress, &loader) ||
+  if (!load_records(opened, *selection, options.in.progress, &loader) ||
       !definitions_loaded || !loader.finish(end_of(opened))) {
     report(loader.error());
     return kExitUsage;

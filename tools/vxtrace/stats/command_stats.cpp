@@ -13,8 +13,7 @@
 
 #include "core/decoded_record.h"
 #include "io/command_support.h"
-#include "io/progress.h"
-#include "select/selected_records.h"
+#include "select/merged_records.h"
 #include "stats/stats_command.h"
 #include "text/json_text.h"
 #include "text/output_sink.h"
@@ -30,6 +29,7 @@ struct EventTally {
 };
 
 struct TraceTotals {
+  std::string input;  // as given; for the per-input table
   uint64_t events = 0;
   uint64_t definitions = 0;
   uint64_t unknown_ids = 0;
@@ -44,21 +44,38 @@ struct NameHash {
   size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
 };
 
+void add_to_totals(const EventView &event, DecodeProblem problem, TraceTotals *totals) {
+  ++totals->events;
+  totals->earliest = std::min(totals->earliest, event.timestamp);
+  totals->latest = std::max(totals->latest, event.timestamp);
+  if (problem == DecodeProblem::unknown_id) {
+    ++totals->unknown_ids;
+    totals->unknown_id_bytes += event.payload_size;
+  }
+}
+
 class StatsCollector {
  public:
-  void add(const EventView &event, DecodeProblem problem) {
-    ++totals_.events;
-    totals_.earliest = std::min(totals_.earliest, event.timestamp);
-    totals_.latest = std::max(totals_.latest, event.timestamp);
-    if (problem == DecodeProblem::unknown_id) {
-      ++totals_.unknown_ids;
-      totals_.unknown_id_bytes += event.payload_size;
-      return;
-    }
+  explicit StatsCollector(const OpenedInput &opened) {
+    for (const OpenedSource &source : opened.sources) by_input_.push_back({source.path});
+  }
+
+  void add(size_t source, const EventView &event, DecodeProblem problem) {
+    add_to_totals(event, problem, &totals_);
+    add_to_totals(event, problem, &by_input_[source]);
+    if (problem == DecodeProblem::unknown_id) return;
     EventTally &tally = tally_of(event.name);
     ++tally.count;
     tally.payload_bytes += event.payload_size;
     if (problem != DecodeProblem::none) ++tally.failures;
+  }
+
+  void count_definitions(const OpenedInput &opened) {
+    for (size_t source = 0; source < opened.sources.size(); ++source) {
+      by_input_[source].definitions =
+          vxt_reader_definition_count(opened.sources[source].session->reader());
+      totals_.definitions += by_input_[source].definitions;
+    }
   }
 
   // Most frequent first; equal counts by name.
@@ -72,7 +89,8 @@ class StatsCollector {
     return sorted;
   }
 
-  TraceTotals &totals() { return totals_; }
+  const TraceTotals &totals() const { return totals_; }
+  const std::vector<TraceTotals> &by_input() const { return by_input_; }
 
  private:
   // Keyed by the text: the reader frees a name when its id is bound again,
@@ -88,19 +106,19 @@ class StatsCollector {
 
   std::unordered_map<std::string, EventTally, NameHash, std::equal_to<>> by_name_;
   TraceTotals totals_;
+  std::vector<TraceTotals> by_input_;
 };
 
-void collect(TraceSession *session, Selection selection, bool progress_wanted,
+void collect(const OpenedInput &opened, const Selection &selection, bool progress_wanted,
              StatsCollector *stats) {
   RecordAllocator allocator;
-  Progress progress(progress_wanted, vxt_reader_size(session->reader()));
-  SelectedRecords records(session, std::move(selection), &progress);
+  MergedRecords records(opened, selection, progress_wanted);
   EventView event;
   while (records.next(&event)) {
-    const DecodedRecord record(event, session->iterator(), &allocator);
-    stats->add(event, record.problem());
+    const DecodedRecord record(event, records.session()->iterator(), &allocator);
+    stats->add(records.source(), event, record.problem());
   }
-  stats->totals().definitions = vxt_reader_definition_count(session->reader());
+  stats->count_definitions(opened);
 }
 
 void appendf(std::string *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
@@ -138,12 +156,48 @@ void append_table(std::string *out, const std::vector<EventTally> &tallies,
           totals.earliest, totals.latest, static_cast<double>(duration) / 1e9);
 }
 
+// With several inputs: one line per input, in command-line order.
+void append_input_table(std::string *out, const std::vector<TraceTotals> &inputs) {
+  size_t width = 5;
+  for (const TraceTotals &input : inputs) width = std::max(width, input.input.size());
+  const int name_width = static_cast<int>(std::min<size_t>(width, 200));
+  appendf(out, "\n%-*s %12s %11s %20s %20s\n", name_width, "input", "events", "definitions",
+          "first timestamp ns", "last timestamp ns");
+  for (const TraceTotals &input : inputs) {
+    const bool any = input.events > 0;
+    appendf(out, "%-*.*s %12" PRIu64 " %11" PRIu64 " %20s %20s\n", name_width, name_width,
+            printable(input.input).c_str(), input.events, input.definitions,
+            any ? std::to_string(input.earliest).c_str() : "-",
+            any ? std::to_string(input.latest).c_str() : "-");
+  }
+}
+
 void append_number_member(std::string *out, const char *key, uint64_t value) {
   appendf(out, "\"%s\": %" PRIu64, key, value);
 }
 
+// The members that the whole trace and each input share: counts and the
+// time range, null without events.
+void append_totals_members(std::string *out, const TraceTotals &totals) {
+  append_number_member(out, "events", totals.events);
+  out->append(", ");
+  append_number_member(out, "definitions", totals.definitions);
+  out->append(", ");
+  append_number_member(out, "unknown_ids", totals.unknown_ids);
+  if (totals.events == 0) {
+    out->append(", \"first_timestamp\": null, \"last_timestamp\": null, \"duration\": 0");
+    return;
+  }
+  out->append(", ");
+  append_number_member(out, "first_timestamp", totals.earliest);
+  out->append(", ");
+  append_number_member(out, "last_timestamp", totals.latest);
+  out->append(", ");
+  append_number_member(out, "duration", totals.latest - totals.earliest);
+}
+
 void append_json(std::string *out, const std::vector<EventTally> &tallies,
-                 const TraceTotals &totals) {
+                 const TraceTotals &totals, const std::vector<TraceTotals> &inputs) {
   out->append("{\"events\": [");
   for (size_t i = 0; i < tallies.size(); ++i) {
     out->append(i == 0 ? "{\"event\": " : ", {\"event\": ");
@@ -157,22 +211,16 @@ void append_json(std::string *out, const std::vector<EventTally> &tallies,
     out->append("}");
   }
   out->append("], \"total\": {");
-  append_number_member(out, "events", totals.events);
-  out->append(", ");
-  append_number_member(out, "definitions", totals.definitions);
-  out->append(", ");
-  append_number_member(out, "unknown_ids", totals.unknown_ids);
-  if (totals.events == 0) {
-    out->append(", \"first_timestamp\": null, \"last_timestamp\": null, \"duration\": 0}}\n");
-    return;
+  append_totals_members(out, totals);
+  out->append("}, \"inputs\": [");
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    out->append(i == 0 ? "{\"input\": " : ", {\"input\": ");
+    append_json_string(out, inputs[i].input);
+    out->append(", ");
+    append_totals_members(out, inputs[i]);
+    out->append("}");
   }
-  out->append(", ");
-  append_number_member(out, "first_timestamp", totals.earliest);
-  out->append(", ");
-  append_number_member(out, "last_timestamp", totals.latest);
-  out->append(", ");
-  append_number_member(out, "duration", totals.latest - totals.earliest);
-  out->append("}}\n");
+  out->append("]}\n");
 }
 
 }  // namespace
@@ -182,15 +230,17 @@ int run_stats(const StatsOptions &options) {
   if (!selection) return kExitUsage;
   OpenedInput opened;
   open_input(options.in, &opened);
-  if (opened.session == nullptr) return opened.exit_status;
-  StatsCollector stats;
-  collect(opened.session.get(), std::move(*selection), options.in.progress, &stats);
+  if (opened.sources.empty()) return opened.exit_status;
+  StatsCollector stats(opened);
+  collect(opened, *selection, options.in.progress, &stats);
   {
     OutputSink sink(STDOUT_FILENO);
-    if (options.json)
-      append_json(&sink.buffer(), stats.tallies(), stats.totals());
-    else
+    if (options.json) {
+      append_json(&sink.buffer(), stats.tallies(), stats.totals(), stats.by_input());
+    } else {
       append_table(&sink.buffer(), stats.tallies(), stats.totals());
+      if (stats.by_input().size() > 1) append_input_table(&sink.buffer(), stats.by_input());
+    }
     if (!sink.flush()) {
       report("cannot write the output: " + sink.error());
       return kExitUsage;

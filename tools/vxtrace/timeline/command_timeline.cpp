@@ -8,8 +8,7 @@
 
 #include "core/decoded_record.h"
 #include "io/command_support.h"
-#include "io/progress.h"
-#include "select/selected_records.h"
+#include "select/merged_records.h"
 #include "text/output_sink.h"
 #include "timeline/perfetto_timeline.h"
 #include "timeline/timeline_command.h"
@@ -18,10 +17,28 @@
 namespace vxtrace {
 namespace {
 
-// The reason the input ended early, or "" when it was read to its end.
-std::string input_error_text(const TraceSession &session) {
-  const vxt_error &error = *vxt_reader_error(session.reader());
-  return error.status == VXT_OK ? std::string() : error.message;
+// The inputs as the document names them.
+std::string input_names(const OpenedInput &opened) {
+  std::string names;
+  for (const OpenedSource &source : opened.sources)
+    names += (names.empty() ? "" : ", ") + source.display_name;
+  return names;
+}
+
+// Why inputs ended early, or "" when every input was read to its end.
+std::string input_error_text(const OpenedInput &opened) {
+  std::string errors;
+  for (const OpenedSource &source : opened.sources) {
+    const vxt_error &error = *vxt_reader_error(source.session->reader());
+    if (error.status != VXT_OK) errors += (errors.empty() ? "" : "; ") + std::string(error.message);
+  }
+  return errors;
+}
+
+std::vector<std::string> source_names(const OpenedInput &opened) {
+  std::vector<std::string> names;
+  for (const OpenedSource &source : opened.sources) names.push_back(source.path);
+  return names;
 }
 
 void report_model(const TimelineModel &model) {
@@ -35,26 +52,24 @@ void report_model(const TimelineModel &model) {
 
 // Writes the whole document, closed even when the input is damaged; false
 // when the output failed.
-bool write_timeline(const TimelineOptions &options, Selection selection, const OpenedInput &opened,
-                    OutputSink *sink) {
+bool write_timeline(const TimelineOptions &options, const Selection &selection,
+                    const OpenedInput &opened, OutputSink *sink) {
   std::unique_ptr<TimelineFormat> format;
   if (wants_perfetto(options))
     format =
         std::make_unique<PerfettoTimeline>([sink](std::string_view bytes) { sink->append(bytes); });
   else
     format = std::make_unique<JsonTimeline>(sink);
-  TraceSession *session = opened.session.get();
   RecordAllocator allocator;
-  TimelineModel model(format.get());
-  Progress progress(options.in.progress, vxt_reader_size(session->reader()));
-  SelectedRecords records(session, std::move(selection), &progress);
+  TimelineModel model(format.get(), source_names(opened));
+  MergedRecords records(opened, selection, options.in.progress);
   EventView event;
   while (!sink->failed() && records.next(&event)) {
-    const DecodedRecord record(event, session->iterator(), &allocator);
-    model.add(event, record);
+    const DecodedRecord record(event, records.session()->iterator(), &allocator);
+    model.add(records.source(), event, record);
   }
-  progress.finish();
-  model.finish(opened.display_name, input_error_text(*session));
+  records.finish_progress();
+  model.finish(input_names(opened), input_error_text(opened));
   if (model.sessions_shared())
     report("more than " + std::to_string(TimelineModel::kSessionProcessLimit) +
            " sessions: the later ones share the process \"other sessions\"");
@@ -75,10 +90,10 @@ int run_timeline(const TimelineOptions &options) {
   if (!selection) return kExitUsage;
   OpenedInput opened;
   open_input(options.in, &opened);
-  if (opened.session == nullptr) return opened.exit_status;
+  if (opened.sources.empty()) return opened.exit_status;
   const std::optional<bool> written =
       write_output(options.output, files_read(options.in, opened), [&](OutputSink *sink) {
-        return write_timeline(options, std::move(*selection), opened, sink);
+        return write_timeline(options, *selection, opened, sink);
       });
   if (!written) return kExitUsage;
   return run_exit_status(*written, input_exit_status(opened));

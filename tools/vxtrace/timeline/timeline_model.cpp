@@ -11,10 +11,9 @@
 namespace vxtrace {
 namespace {
 
-constexpr uint32_t kReceiverPid = 1;
-
-// The receiver first, then the sessions in id order, then the shared process.
-constexpr uint64_t kOtherSessionsSortIndex = uint64_t{UINT32_MAX} + 2;
+// Per input: the receiver first, then the sessions in id order; then the
+// shared process. An input's processes span this range of sort indices.
+constexpr int kSourceSortShift = 34;
 
 // The push of a packet carries its session inside the packet.
 std::optional<uint32_t> session_in_rendering(std::string_view payload) {
@@ -26,6 +25,10 @@ std::optional<uint32_t> session_in_rendering(std::string_view payload) {
 // A session id, or the receiver's own events, as one number.
 uint64_t session_number(std::optional<uint32_t> session) {
   return session ? *session : uint64_t{1} << 32;
+}
+
+std::string process_prefix(const std::vector<std::string> &source_names, size_t source) {
+  return source_names.size() > 1 ? source_names[source] + ": " : std::string();
 }
 
 uint64_t track_number(const TrackRef &track) {
@@ -102,8 +105,21 @@ const FlowRole &flow_role_of(EventKind kind) {
 
 }  // namespace
 
-TimelineModel::TimelineModel(TimelineFormat *format) : format_(format) {
-  new_process("receiver", 0);
+TimelineModel::TimelineModel(TimelineFormat *format, std::vector<std::string> source_names)
+    : format_(format), source_names_(std::move(source_names)) {
+  if (source_names_.empty()) source_names_.emplace_back();
+  // The receiver of source s is pid s + 1.
+  for (size_t source = 0; source < source_names_.size(); ++source)
+    new_process(process_prefix(source_names_, source) + "receiver",
+                uint64_t{source} << kSourceSortShift);
+}
+
+uint32_t TimelineModel::receiver_pid() const {
+  return static_cast<uint32_t>(current_source_) + 1;
+}
+
+uint64_t TimelineModel::process_key(std::optional<uint32_t> session) const {
+  return (uint64_t{current_source_} << 33) | session_number(session);
 }
 
 uint32_t TimelineModel::new_process(std::string name, uint64_t sort_index) {
@@ -113,7 +129,7 @@ uint32_t TimelineModel::new_process(std::string name, uint64_t sort_index) {
 }
 
 const TimelineModel::EventPlacement &TimelineModel::placement_of(const EventView &event) {
-  EventPlacement &placement = placements_[event.id];
+  EventPlacement &placement = placements_[(uint64_t{current_source_} << 32) | event.id];
   // An id can be defined again under another name.
   if (placement.name != event.name) {
     placement.name = event.name;
@@ -125,18 +141,21 @@ const TimelineModel::EventPlacement &TimelineModel::placement_of(const EventView
 }
 
 uint32_t TimelineModel::pid_of_session(uint32_t session_id) {
-  const auto known = session_pids_.find(session_id);
+  const uint64_t key = process_key(session_id);
+  const auto known = session_pids_.find(key);
   if (known != session_pids_.end()) return known->second;
   if (session_pids_.size() >= kSessionProcessLimit) return pid_of_other_sessions();
-  const uint32_t pid =
-      new_process("session " + std::to_string(session_id), uint64_t{session_id} + 1);
-  session_pids_.emplace(session_id, pid);
+  const uint32_t pid = new_process(
+      process_prefix(source_names_, current_source_) + "session " + std::to_string(session_id),
+      (uint64_t{current_source_} << kSourceSortShift) + session_id + 1);
+  session_pids_.emplace(key, pid);
   return pid;
 }
 
 uint32_t TimelineModel::pid_of_other_sessions() {
   if (other_sessions_pid_ == 0)
-    other_sessions_pid_ = new_process("other sessions", kOtherSessionsSortIndex);
+    other_sessions_pid_ =
+        new_process("other sessions", uint64_t{source_names_.size()} << kSourceSortShift);
   return other_sessions_pid_;
 }
 
@@ -150,13 +169,14 @@ void TimelineModel::declare(const TrackRef &track) {
   format_->declare_stage(track);
 }
 
-void TimelineModel::add(const EventView &event, const DecodedRecord &record) {
+void TimelineModel::add(size_t source, const EventView &event, const DecodedRecord &record) {
   ++records_;
+  current_source_ = source;
   if (record.problem() == DecodeProblem::none) {
     add_decoded(event, record, placement_of(event));
     return;
   }
-  const TrackRef track{kReceiverPid, Stage::undecoded};
+  const TrackRef track{receiver_pid(), Stage::undecoded};
   declare(track);
   const std::string name = event.name != nullptr ? std::string(event.name)
                                                  : "unknown event id " + std::to_string(event.id);
@@ -171,7 +191,7 @@ void TimelineModel::add_decoded(const EventView &event, const DecodedRecord &rec
   const std::optional<uint32_t> session =
       placement.kind ? pipeline::record_session(*placement.kind, record.data())
                      : session_in_rendering(payload_.view());
-  const TrackRef track{session ? pid_of_session(*session) : kReceiverPid, placement.stage};
+  const TrackRef track{session ? pid_of_session(*session) : receiver_pid(), placement.stage};
   declare(track);
   RecordEvent placed{RecordPhase::instant,
                      0,
@@ -199,7 +219,7 @@ RecordPhase TimelineModel::span_phase(EventKind kind, std::optional<uint32_t> se
                                       const TrackRef &track, uint32_t *slot) {
   const pipeline::KindRoles &roles = pipeline::roles_of(kind);
   if (roles.span_begin >= 0) {
-    const uint64_t key = (session_number(session) << 8) | static_cast<uint64_t>(roles.span_begin);
+    const uint64_t key = (process_key(session) << 8) | static_cast<uint64_t>(roles.span_begin);
     if (open_spans_.count(key) != 0) close_span(key, RecordPhase::instant);
     if (open_spans_.size() >= kMaxOpenSpans) {
       ++unpaired_;
@@ -213,7 +233,7 @@ RecordPhase TimelineModel::span_phase(EventKind kind, std::optional<uint32_t> se
     return RecordPhase::held_begin;
   }
   if (roles.span_end < 0) return RecordPhase::instant;
-  const uint64_t key = (session_number(session) << 8) | static_cast<uint64_t>(roles.span_end);
+  const uint64_t key = (process_key(session) << 8) | static_cast<uint64_t>(roles.span_end);
   const auto open = open_spans_.find(key);
   const std::vector<uint32_t> *on_track =
       open == open_spans_.end() ? nullptr : &open_on_track_[track_number(open->second.track)];
@@ -243,7 +263,8 @@ void TimelineModel::close_span(uint64_t key, RecordPhase begin_phase) {
 
 // Nothing of an ended session continues: its open begins stay instants and
 // its keys start new flows.
-void TimelineModel::end_session(uint32_t session) {
+void TimelineModel::end_session(uint32_t session_id) {
+  const uint64_t session = process_key(session_id);
   std::vector<uint64_t> keys;
   for (const auto &[key, span] : open_spans_)
     if ((key >> 8) == session) keys.push_back(key);
@@ -259,7 +280,7 @@ FlowStep TimelineModel::flow_step(EventKind kind, std::optional<uint32_t> sessio
   const FlowSpec &spec = kFlowSpecs[role.spec];
   const std::optional<uint64_t> key = pipeline::record_keys(kind, data).key(spec.key);
   if (!key) return FlowStep::none;
-  const FlowKey flow{static_cast<uint32_t>(role.spec), *session, *key};
+  const FlowKey flow{static_cast<uint32_t>(role.spec), process_key(session), *key};
   if (role.step == FlowStep::first) {
     const auto known = flows_.find(flow);
     if (known == flows_.end() && flows_.size() >= kMaxOpenFlows) {

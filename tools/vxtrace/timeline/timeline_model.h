@@ -6,7 +6,8 @@
 //
 // Processes: one per receiver session ("session N") in order of appearance,
 // and one for what has no session ("receiver"); in each, a track per
-// pipeline stage. Sessions after the first kSessionProcessLimit share one
+// pipeline stage. With several inputs each has its own processes, named
+// after it ("a.vxt: session 3"), since ids and sessions are per buffer. Sessions after the first kSessionProcessLimit share one
 // process, "other sessions", so that memory stays bounded whatever the
 // session ids of the trace.
 #pragma once
@@ -91,12 +92,14 @@ class TimelineModel {
  public:
   static constexpr size_t kSessionProcessLimit = 1024;
 
-  // format must outlive the model.
-  explicit TimelineModel(TimelineFormat *format);
+  // format must outlive the model. source_names: how processes of each
+  // input are named when there are several.
+  explicit TimelineModel(TimelineFormat *format, std::vector<std::string> source_names = {});
   TimelineModel(const TimelineModel &) = delete;
   TimelineModel &operator=(const TimelineModel &) = delete;
 
-  void add(const EventView &event, const DecodedRecord &record);
+  // source: the record's input, an index into the source names.
+  void add(size_t source, const EventView &event, const DecodedRecord &record);
   // Ends what is still open (a begin never ended stays an instant) and the
   // document.
   void finish(const std::string &input_name, const std::string &input_error);
@@ -129,6 +132,9 @@ class TimelineModel {
   };
 
   const EventPlacement &placement_of(const EventView &event);
+  uint32_t receiver_pid() const;
+  // The current input's session, or its receiver, as one number.
+  uint64_t process_key(std::optional<uint32_t> session) const;
   uint32_t pid_of_session(uint32_t session_id);
   uint32_t pid_of_other_sessions();
   uint32_t new_process(std::string name, uint64_t sort_index);
@@ -145,13 +151,13 @@ class TimelineModel {
   // A packet's or a frame's flow: which flow kind, session and key value.
   struct FlowKey {
     uint32_t spec;
-    uint32_t session;
+    uint64_t session;  // process_key
     uint64_t key;
     bool operator==(const FlowKey &) const = default;
   };
   struct FlowKeyHash {
     size_t operator()(const FlowKey &key) const {
-      return std::hash<uint64_t>{}(key.key * 0x9e3779b97f4a7c15u ^ (uint64_t{key.session} << 8) ^
+      return std::hash<uint64_t>{}(key.key * 0x9e3779b97f4a7c15u ^ (key.session << 8) ^
                                    key.spec);
     }
   };
@@ -159,7 +165,7 @@ class TimelineModel {
   RecordPhase span_phase(EventKind kind, std::optional<uint32_t> session, const TrackRef &track,
                          uint32_t *slot);
   void close_span(uint64_t key, RecordPhase begin_phase);
-  void end_session(uint32_t session);
+  void end_session(uint32_t session_id);
   FlowStep flow_step(EventKind kind, std::optional<uint32_t> session, const void *data,
                      uint64_t *flow_id);
 
@@ -177,9 +183,11 @@ class TimelineModel {
   FastPrinter printer_{&payload_};
   uint64_t records_ = 0;
   std::vector<Process> processes_;  // by pid - 1
-  std::unordered_map<uint32_t, uint32_t> session_pids_;
+  std::unordered_map<uint64_t, uint32_t> session_pids_;  // by process_key
   uint32_t other_sessions_pid_ = 0;
-  std::unordered_map<uint32_t, EventPlacement> placements_;
+  std::unordered_map<uint64_t, EventPlacement> placements_;  // by source and id
+  std::vector<std::string> source_names_;
+  size_t current_source_ = 0;
   EventKindCache kinds_;
 };
 

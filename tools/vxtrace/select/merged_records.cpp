@@ -1,0 +1,95 @@
+#include "select/merged_records.h"
+
+#include <algorithm>
+
+namespace vxtrace {
+namespace {
+
+uint64_t total_size(const OpenedInput &opened) {
+  uint64_t total = 0;
+  for (const OpenedSource &source : opened.sources)
+    total += vxt_reader_size(source.session->reader());
+  return total;
+}
+
+}  // namespace
+
+MergedRecords::MergedRecords(const OpenedInput &opened, const Selection &selection,
+                             bool progress_wanted)
+    : progress_(progress_wanted, total_size(opened)) {
+  inputs_.reserve(opened.sources.size());
+  // One input reports its own progress at no cost; several are summed here.
+  Progress *own_progress = opened.sources.size() == 1 ? &progress_ : nullptr;
+  for (const OpenedSource &source : opened.sources) {
+    inputs_.push_back(std::make_unique<Input>(source.session.get(), selection, own_progress));
+    inputs_.back()->display_name = &source.display_name;
+  }
+  heap_.reserve(inputs_.size());
+}
+
+MergedRecords::~MergedRecords() {
+  progress_.finish();
+  if (inputs_.size() < 2) return;
+  for (const std::unique_ptr<Input> &input : inputs_)
+    if (input->backward_steps > 0)
+      report(*input->display_name + ": the timestamps went back " +
+             std::to_string(input->backward_steps) +
+             " times; the merge keeps this input's own order there");
+}
+
+bool MergedRecords::next(EventView *event) {
+  if (inputs_.size() == 1) return inputs_.front()->records.next(event);
+  if (!started_) {
+    for (size_t index = 0; index < inputs_.size(); ++index) pull(index);
+    started_ = true;
+  } else if (!inputs_.empty()) {
+    pull(current_);
+  }
+  if (heap_.empty()) return false;
+  const auto later = [this](size_t a, size_t b) { return heads_later(a, b); };
+  std::pop_heap(heap_.begin(), heap_.end(), later);
+  current_ = heap_.back();
+  heap_.pop_back();
+  *event = inputs_[current_]->head;
+  if ((++merged_ & 0x3FF) == 0) update_progress();
+  return true;
+}
+
+// Reads the next head of an input; an input at its end leaves the merge.
+void MergedRecords::pull(size_t index) {
+  Input &input = *inputs_[index];
+  if (!input.records.next(&input.head)) return;
+  if (input.head.timestamp < input.last_timestamp) ++input.backward_steps;
+  input.last_timestamp = input.head.timestamp;
+  heap_.push_back(index);
+  std::push_heap(heap_.begin(), heap_.end(),
+                 [this](size_t a, size_t b) { return heads_later(a, b); });
+}
+
+// Orders the heap so that the earliest head, the first input on a tie, is
+// on top: the merge is stable.
+bool MergedRecords::heads_later(size_t a, size_t b) const {
+  const uint64_t time_a = inputs_[a]->head.timestamp;
+  const uint64_t time_b = inputs_[b]->head.timestamp;
+  return time_a != time_b ? time_a > time_b : a > b;
+}
+
+void MergedRecords::update_progress() {
+  uint64_t done = 0;
+  for (const std::unique_ptr<Input> &input : inputs_) done += vxt_reader_offset(input->records.session()->reader());
+  progress_.update_step(done, records_read());
+}
+
+uint64_t MergedRecords::records_read() const {
+  uint64_t read = 0;
+  for (const std::unique_ptr<Input> &input : inputs_) read += input->records.records_read();
+  return read;
+}
+
+std::vector<uint64_t> MergedRecords::backward_steps() const {
+  std::vector<uint64_t> steps;
+  for (const std::unique_ptr<Input> &input : inputs_) steps.push_back(input->backward_steps);
+  return steps;
+}
+
+}  // namespace vxtrace
