@@ -5,6 +5,11 @@
 //                         plug-in, no callbacks (the fastest a dump can be)
 //   dump_path/mix         vxtrace dump's path: reader, plug-in iterator,
 //                         decode, fast printer, release, into memory
+//   merge/one_after_other, merge/two_inputs
+//                         the trace twice, dumped as two single inputs one
+//                         after the other, and merged by timestamp as two
+//                         inputs (lines with "source"); the same timestamps
+//                         make the merge switch inputs on every record
 //   library/<event>, library/mix
 //                         the plug-in alone: advance, decode and release,
 //                         over records already in memory
@@ -35,6 +40,8 @@
 #include "core/record_allocator.h"
 #include "text/text_buffer.h"
 #include "core/trace_session.h"
+#include "io/command_support.h"
+#include "select/merged_records.h"
 #include "vexlo/vxtrace_file.h"
 
 namespace {
@@ -270,6 +277,53 @@ void run_dump_path(benchmark::State &state) {
   report_rate(state, events, Clock::now() - start);
 }
 
+// Dumps the trace once per name, as merged inputs; returns the lines.
+uint64_t dump_merged(const std::vector<std::string> &names, vxtrace::TextBuffer *text,
+                     vxtrace::RecordAllocator *allocator) {
+  const vxtrace::PluginApi &api = g_plugin.api();
+  const std::vector<vxtrace::AddressRange> constant_text =
+      vxtrace::read_only_segments_of(reinterpret_cast<const void *>(api.register_events));
+  vxtrace::OpenedInput opened;
+  std::vector<std::unique_ptr<vxtrace::EventLineWriter>> writers;
+  for (const std::string &name : names) {
+    vxt_reader *reader =
+        vxt_reader_open_memory(g_trace.bytes.data(), g_trace.bytes.size(), name.c_str(), nullptr);
+    opened.sources.push_back({name, name, std::make_unique<vxtrace::TraceSession>(api, reader)});
+    writers.push_back(std::make_unique<vxtrace::EventLineWriter>(text, constant_text));
+    if (names.size() > 1) writers.back()->set_source(name);
+  }
+  vxtrace::MergedRecords records(opened, vxtrace::Selection{}, false);
+  uint64_t lines = 0;
+  vxtrace::EventView event;
+  while (records.next(&event)) {
+    const vxtrace::DecodedRecord record(event, records.session()->iterator(), allocator);
+    writers[records.source()]->write(event, record);
+    ++lines;
+    if (text->size() >= kSinkSize) {
+      benchmark::DoNotOptimize(text->data());
+      text->clear();
+    }
+  }
+  text->clear();
+  return lines;
+}
+
+void run_merge(benchmark::State &state, bool merged) {
+  vxtrace::TextBuffer text(kSinkSize + kSinkSize / 4);
+  vxtrace::RecordAllocator allocator;
+  uint64_t events = 0;
+  const Clock::time_point start = Clock::now();
+  for (auto _ : state) {
+    if (merged) {
+      events += dump_merged({"a.vxt", "b.vxt"}, &text, &allocator);
+    } else {
+      events += dump_merged({"a.vxt"}, &text, &allocator);
+      events += dump_merged({"b.vxt"}, &text, &allocator);
+    }
+  }
+  report_rate(state, events, Clock::now() - start);
+}
+
 void run_ceiling(benchmark::State &state) {
   vxbench::CeilingSerializer serializer;
   vxtrace::TextBuffer text(kSinkSize + kSinkSize / 4);
@@ -372,6 +426,9 @@ void register_benchmarks() {
   static std::vector<std::vector<uint8_t>> payloads(std::size(kMixEvents));
   benchmark::RegisterBenchmark("ceiling/mix", run_ceiling)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("dump_path/mix", run_dump_path)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("merge/one_after_other", run_merge, false)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("merge/two_inputs", run_merge, true)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("library/mix", run_library, &g_trace.records, false)
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("library_print/mix", run_library, &g_trace.records, true)
