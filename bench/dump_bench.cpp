@@ -35,13 +35,13 @@
 
 #include "ceiling_serializer.h"
 #include "core/decoded_record.h"
-#include "dump/event_line_writer.h"
 #include "core/plugin_loader.h"
 #include "core/record_allocator.h"
-#include "text/text_buffer.h"
 #include "core/trace_session.h"
+#include "dump/event_line_writer.h"
 #include "io/command_support.h"
 #include "select/merged_records.h"
+#include "text/text_buffer.h"
 #include "vexlo/vxtrace_file.h"
 
 namespace {

@@ -40,9 +40,9 @@ class VxtraceMergeTest : public testing::Test {
   static void TearDownTestSuite() { delete directory_; }
 
   static void generate(const std::string &path, const char *events, const char *seed) {
-    const ProcessResult made = run_vxtrace(
-        {"generate", "--no-progress", "-o", path, "--events", events, "--seed", seed},
-        directory_->path());
+    const ProcessResult made =
+        run_vxtrace({"generate", "--no-progress", "-o", path, "--events", events, "--seed", seed},
+                    directory_->path());
     ASSERT_EQ(made.exit_status, 0) << made.err;
   }
 
@@ -96,7 +96,9 @@ TEST_F(VxtraceMergeTest, MergedDumpIsTheUnionInStableTimestampOrder) {
       {{"--begin", std::to_string(middle)}, middle, UINT64_MAX, ""},
       // "+" counts from the earliest input's first record.
       {{"--begin", "+10ms", "--end", "+40ms"}, first + 10'000'000, first + 40'000'000, ""},
-      {{"--event", "/velocast/video_*", "--end", std::to_string(middle)}, 0, middle,
+      {{"--event", "/velocast/video_*", "--end", std::to_string(middle)},
+       0,
+       middle,
        "/velocast/video_"},
   };
   for (const Case &c : cases) {
@@ -158,7 +160,8 @@ TEST_F(VxtraceMergeTest, DamageInOneInputLeavesTheOthersWhole) {
     const ProcessResult result = run(args);
     EXPECT_EQ(result.exit_status, 2);
     std::vector<std::string> expected;
-    for (const Line &line : union_in_time_order(whole, before_damage)) expected.push_back(line.text);
+    for (const Line &line : union_in_time_order(whole, before_damage))
+      expected.push_back(line.text);
     EXPECT_EQ(split_lines(result.out), expected);
     EXPECT_NE(result.err.find(cut + ": "), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("byte"), std::string::npos) << result.err;

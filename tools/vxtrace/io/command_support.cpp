@@ -73,9 +73,8 @@ bool load_plugin(const InputOptions &options, Plugin *plugin) {
 
 DefinitionObserver observer_for(const SourceDefinitionObserver &on_definition, size_t source) {
   if (!on_definition) return {};
-  return [&on_definition, source](uint32_t id, const char *name) {
-    on_definition(source, id, name);
-  };
+  return
+      [&on_definition, source](uint32_t id, const char *name) { on_definition(source, id, name); };
 }
 
 }  // namespace
@@ -99,8 +98,8 @@ void open_input(const InputOptions &options, OpenedInput *opened,
       continue;
     }
     const size_t index = opened->sources.size();
-    auto session = std::make_unique<TraceSession>(
-        opened->plugin.api(), reader, observer_for(opened->definition_observer, index));
+    auto session = std::make_unique<TraceSession>(opened->plugin.api(), reader,
+                                                  observer_for(opened->definition_observer, index));
     if (!session->ok()) {
       report("the plug-in could not create a buffer iterator");
       opened->exit_status = kExitUsage;
@@ -149,6 +148,27 @@ std::optional<bool> write_output(const std::string &path, const std::vector<std:
     if (!written) report("cannot write the output: " + sink.error());
   }
   return close_output_file(fd, path, written);
+}
+
+std::vector<std::string> OpenedInput::paths() const {
+  std::vector<std::string> paths;
+  for (const OpenedSource &source : sources) paths.push_back(source.path);
+  return paths;
+}
+
+std::vector<std::string> OpenedInput::display_names() const {
+  std::vector<std::string> names;
+  for (const OpenedSource &source : sources) names.push_back(source.display_name);
+  return names;
+}
+
+std::string input_errors(const OpenedInput &opened) {
+  std::string errors;
+  for (const OpenedSource &source : opened.sources) {
+    const vxt_error &error = *vxt_reader_error(source.session->reader());
+    if (error.status != VXT_OK) errors += (errors.empty() ? "" : "; ") + std::string(error.message);
+  }
+  return errors;
 }
 
 int input_exit_status(const OpenedInput &opened) {

@@ -19,8 +19,7 @@ namespace vxtrace {
 void report(const std::string &message);
 
 // Sees every event definition as it is read, with the index of its source.
-using SourceDefinitionObserver =
-    std::function<void(size_t source, uint32_t id, const char *name)>;
+using SourceDefinitionObserver = std::function<void(size_t source, uint32_t id, const char *name)>;
 
 // One input and its session.
 struct OpenedSource {
@@ -41,6 +40,9 @@ struct OpenedInput {
 
   // For the paths that read a single input.
   const OpenedSource &sole() const { return sources.front(); }
+  // The inputs as given on the command line, and as messages name them.
+  std::vector<std::string> paths() const;
+  std::vector<std::string> display_names() const;
 };
 
 // Opens every input of options. An input that cannot be read at all (no
@@ -65,6 +67,10 @@ bool output_is_an_input(const std::string &path, const std::vector<std::string> 
 // whether everything was written (a failed close loses data too).
 std::optional<bool> write_output(const std::string &path, const std::vector<std::string> &inputs,
                                  const std::function<bool(OutputSink *)> &write);
+
+// Why inputs ended early, or "" when every input was read to its end: the
+// readers' messages (which name their input), joined by "; ".
+std::string input_errors(const OpenedInput &opened);
 
 // After the event loop: reports damage or a read failure of each input and
 // returns the exit status for all of them: 1 when one could not be read, 2

@@ -22,16 +22,6 @@ reporting::ReportOptions builder_options(const ReportCommandOptions &options) {
   return built;
 }
 
-// Why inputs ended early, or "" when every input was read to its end.
-std::string damage_of(const OpenedInput &opened) {
-  std::string damage;
-  for (const OpenedSource &source : opened.sources) {
-    const vxt_error &error = *vxt_reader_error(source.session->reader());
-    if (error.status != VXT_OK) damage += (damage.empty() ? "" : "; ") + std::string(error.message);
-  }
-  return damage;
-}
-
 reporting::Report build_report(const ReportCommandOptions &options, const Selection &selection,
                                const OpenedInput &opened) {
   reporting::ReportBuilder builder(builder_options(options));
@@ -50,8 +40,8 @@ reporting::Report build_report(const ReportCommandOptions &options, const Select
   }
   records.finish_progress();
   reporting::Report built = builder.finish();
-  for (const OpenedSource &source : opened.sources) built.inputs.push_back(source.display_name);
-  built.damage = damage_of(opened);
+  built.inputs = opened.display_names();
+  built.damage = input_errors(opened);
   return built;
 }
 

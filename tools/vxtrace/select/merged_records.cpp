@@ -76,7 +76,8 @@ bool MergedRecords::heads_later(size_t a, size_t b) const {
 
 void MergedRecords::update_progress() {
   uint64_t done = 0;
-  for (const std::unique_ptr<Input> &input : inputs_) done += vxt_reader_offset(input->records.session()->reader());
+  for (const std::unique_ptr<Input> &input : inputs_)
+    done += vxt_reader_offset(input->records.session()->reader());
   progress_.update_step(done, records_read());
 }
 

@@ -63,7 +63,7 @@ class MergedRecords {
 
   Progress progress_;
   std::vector<std::unique_ptr<Input>> inputs_;  // not movable: the heads point into them
-  std::vector<size_t> heap_;  // indices of the inputs that hold a head
+  std::vector<size_t> heap_;                    // indices of the inputs that hold a head
   size_t current_ = 0;
   bool started_ = false;
   uint64_t merged_ = 0;

@@ -42,8 +42,7 @@ bool load_records(const OpenedInput &opened, const Selection &selection, bool pr
   EventView event;
   while (records.next(&event)) {
     const DecodedRecord record(event, records.session()->iterator(), &allocator);
-    if (!loader->add_record(load_record_of(records.source(), event, record, &kinds)))
-      return false;
+    if (!loader->add_record(load_record_of(records.source(), event, record, &kinds))) return false;
   }
   return true;
 }
@@ -57,20 +56,11 @@ LoadEnd end_of(const OpenedInput &opened) {
     end.damaged = true;
     end.where = "an input could not be read from its start";
   }
-  for (const OpenedSource &source : opened.sources) {
-    const vxt_error &error = *vxt_reader_error(source.session->reader());
-    if (error.status == VXT_OK) continue;
-    // The reader's messages name the input.
-    end.where += (end.damaged ? "; " : "") + std::string(error.message);
-    end.damaged = true;
-  }
+  const std::string errors = input_errors(opened);
+  if (errors.empty()) return end;
+  end.where += (end.damaged ? "; " : "") + errors;
+  end.damaged = true;
   return end;
-}
-
-std::vector<std::string> source_paths(const OpenedInput &opened) {
-  std::vector<std::string> paths;
-  for (const OpenedSource &source : opened.sources) paths.push_back(source.path);
-  return paths;
 }
 
 // A database is a file of its own: never standard output, never a file being
@@ -105,7 +95,7 @@ int run_sqlite(const SqliteOptions &options) {
     const SignalsHeld held;
     if (!loader.open({.output_path = options.output,
                       .force = options.force,
-                      .inputs = source_paths(opened),
+                      .inputs = opened.paths(),
                       .tool_version = VXTRACE_VERSION})) {
       report(loader.error());
       return kExitUsage;
@@ -113,8 +103,8 @@ int run_sqlite(const SqliteOptions &options) {
     temporary = loader.temporary_path();
     removal.watch(temporary);
   }
-  if (!load_records(opened, *selection, options.in.progress, &loader) ||
-      !definitions_loaded || !loader.finish(end_of(opened))) {
+  if (!load_records(opened, *selection, options.in.progress, &loader) || !definitions_loaded ||
+      !loader.finish(end_of(opened))) {
     report(loader.error());
     return kExitUsage;
   }

@@ -20,24 +20,8 @@ namespace {
 // The inputs as the document names them.
 std::string input_names(const OpenedInput &opened) {
   std::string names;
-  for (const OpenedSource &source : opened.sources)
-    names += (names.empty() ? "" : ", ") + source.display_name;
-  return names;
-}
-
-// Why inputs ended early, or "" when every input was read to its end.
-std::string input_error_text(const OpenedInput &opened) {
-  std::string errors;
-  for (const OpenedSource &source : opened.sources) {
-    const vxt_error &error = *vxt_reader_error(source.session->reader());
-    if (error.status != VXT_OK) errors += (errors.empty() ? "" : "; ") + std::string(error.message);
-  }
-  return errors;
-}
-
-std::vector<std::string> source_names(const OpenedInput &opened) {
-  std::vector<std::string> names;
-  for (const OpenedSource &source : opened.sources) names.push_back(source.path);
+  for (const std::string &name : opened.display_names())
+    names += (names.empty() ? "" : ", ") + name;
   return names;
 }
 
@@ -61,7 +45,7 @@ bool write_timeline(const TimelineOptions &options, const Selection &selection,
   else
     format = std::make_unique<JsonTimeline>(sink);
   RecordAllocator allocator;
-  TimelineModel model(format.get(), source_names(opened));
+  TimelineModel model(format.get(), opened.paths());
   MergedRecords records(opened, selection, options.in.progress);
   EventView event;
   while (!sink->failed() && records.next(&event)) {
@@ -69,7 +53,7 @@ bool write_timeline(const TimelineOptions &options, const Selection &selection,
     model.add(records.source(), event, record);
   }
   records.finish_progress();
-  model.finish(input_names(opened), input_error_text(opened));
+  model.finish(input_names(opened), input_errors(opened));
   if (model.sessions_shared())
     report("more than " + std::to_string(TimelineModel::kSessionProcessLimit) +
            " sessions: the later ones share the process \"other sessions\"");
@@ -91,10 +75,9 @@ int run_timeline(const TimelineOptions &options) {
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.sources.empty()) return opened.exit_status;
-  const std::optional<bool> written =
-      write_output(options.output, files_read(options.in, opened), [&](OutputSink *sink) {
-        return write_timeline(options, *selection, opened, sink);
-      });
+  const std::optional<bool> written = write_output(
+      options.output, files_read(options.in, opened),
+      [&](OutputSink *sink) { return write_timeline(options, *selection, opened, sink); });
   if (!written) return kExitUsage;
   return run_exit_status(*written, input_exit_status(opened));
 }

@@ -7,9 +7,9 @@
 // Processes: one per receiver session ("session N") in order of appearance,
 // and one for what has no session ("receiver"); in each, a track per
 // pipeline stage. With several inputs each has its own processes, named
-// after it ("a.vxt: session 3"), since ids and sessions are per buffer. Sessions after the first kSessionProcessLimit share one
-// process, "other sessions", so that memory stays bounded whatever the
-// session ids of the trace.
+// after it ("a.vxt: session 3"), since ids and sessions are per buffer. Sessions after the first
+// kSessionProcessLimit share one process, "other sessions", so that memory stays bounded whatever
+// the session ids of the trace.
 #pragma once
 
 #include <bitset>
@@ -157,8 +157,7 @@ class TimelineModel {
   };
   struct FlowKeyHash {
     size_t operator()(const FlowKey &key) const {
-      return std::hash<uint64_t>{}(key.key * 0x9e3779b97f4a7c15u ^ (key.session << 8) ^
-                                   key.spec);
+      return std::hash<uint64_t>{}(key.key * 0x9e3779b97f4a7c15u ^ (key.session << 8) ^ key.spec);
     }
   };
 
@@ -182,7 +181,7 @@ class TimelineModel {
   TextBuffer payload_{4096};  // the current record as the plug-in renders it
   FastPrinter printer_{&payload_};
   uint64_t records_ = 0;
-  std::vector<Process> processes_;  // by pid - 1
+  std::vector<Process> processes_;                       // by pid - 1
   std::unordered_map<uint64_t, uint32_t> session_pids_;  // by process_key
   uint32_t other_sessions_pid_ = 0;
   std::unordered_map<uint64_t, EventPlacement> placements_;  // by source and id
