@@ -113,6 +113,97 @@ TEST(ReportCommand, FindsExactlyTheFaultsTheGeneratorInjected) {
   }
 }
 
+// Each stage given a fixed latency shows it as its median, 99th percentile
+// (within the histogram's 1%) and exact maximum, over exactly the keys that
+// left it: every leaving record of the stage, as stats counts them.
+TEST(ReportCommand, ShowsTheLatenciesTheGeneratorFixed) {
+  struct Case {
+    std::string stage;
+    std::string latency;
+    std::string to;
+    double latency_us;
+  };
+  const Case cases[] = {
+      {"reorder", "2ms", kReorderOut, 2000},
+      {"decoder", "35us", kDecoderOut, 35},
+      {"display", "17ms", "video_stream_frame_displayed", 17000},
+      {"return", "1500us", "video_decoder_frame_returned", 1500},
+  };
+  TemporaryDirectory directory;
+  const std::string trace = directory.file("latency.vxt");
+  const std::string manifest_path = directory.file("manifest.json");
+  std::vector<std::string> args = {
+      "generate", "-o",         trace,         "--events",      "60000",    "--seed",
+      "11",       "--manifest", manifest_path, "--no-progress", "--inject", "lose@reorder:6"};
+  for (const Case &c : cases)
+    args.insert(args.end(), {"--inject", "latency@" + c.stage + ":" + c.latency});
+  ASSERT_EQ(run_vxtrace(args, directory.path()).exit_status, 0);
+  const json manifest = json::parse(read_file(manifest_path));
+  const vxtrace_test::ProcessResult result =
+      run_vxtrace({"report", trace, "--json", "--no-progress"}, directory.path());
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const json report = json::parse(result.out);
+  const json stats =
+      json::parse(run_vxtrace({"stats", trace, "--json", "--no-progress"}, directory.path()).out);
+
+  ASSERT_EQ(manifest["latencies"].size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case &c = cases[i];
+    SCOPED_TRACE(c.stage);
+    const json &injected = manifest["latencies"][i];
+    EXPECT_EQ(injected["stage"], c.stage);
+    EXPECT_EQ(injected["to"], c.to);
+    EXPECT_EQ(injected["latency_ns"], c.latency_us * 1000);
+    uint64_t leaving = 0;
+    for (const json &event : stats["events"])
+      if (event["event"] == "/velocast/" + c.to) leaving = event["count"].get<uint64_t>();
+    uint64_t reported = 0;
+    for (const json &session : report["sessions"])
+      for (const json &stage : session["stages"]) {
+        if (stage["from"] != injected["from"] || stage["to"] != c.to || stage["count"] == 0)
+          continue;
+        reported += stage["count"].get<uint64_t>();
+        EXPECT_NEAR(stage["p50_us"].get<double>(), c.latency_us, c.latency_us / 100);
+        EXPECT_NEAR(stage["p99_us"].get<double>(), c.latency_us, c.latency_us / 100);
+        EXPECT_EQ(stage["max_us"].get<double>(), c.latency_us);
+      }
+    EXPECT_GT(reported, 1000u);
+    EXPECT_EQ(reported, injected["keys"].get<uint64_t>());
+    EXPECT_EQ(reported, leaving);
+  }
+}
+
+// Latencies the generator could not keep exactly are refused, and nothing
+// is written.
+TEST(ReportCommand, GenerateRefusesLatenciesItCannotKeep) {
+  const std::vector<std::string> refused[] = {
+      {"latency@reorder:0ms"},
+      {"latency@reorder:2s"},
+      {"latency@reorder:60001ms"},
+      {"latency@audio:2ms"},
+      {"latency@decoder:2ms", "latency@decoder:3ms"},
+      {"stall@+1s:100ms", "latency@display:2ms"},
+      {"latency@display:2ms", "stall@+1s:100ms"},
+  };
+  TemporaryDirectory directory;
+  for (const std::vector<std::string> &faults : refused) {
+    SCOPED_TRACE(faults.back());
+    std::vector<std::string> args = {"generate", "-o",  directory.file("t.vxt"),
+                                     "--events", "100", "--no-progress"};
+    for (const std::string &fault : faults) args.insert(args.end(), {"--inject", fault});
+    const vxtrace_test::ProcessResult result = run_vxtrace(args, directory.path());
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("--inject '" + faults.back() + "'"), std::string::npos) << result.err;
+  }
+  const vxtrace_test::ProcessResult too_long =
+      run_vxtrace({"generate", "-o", directory.file("t.vxt"), "--events", "100000000", "--inject",
+                   "latency@decoder:60000ms", "--no-progress"},
+                  directory.path());
+  EXPECT_EQ(too_long.exit_status, 1);
+  EXPECT_NE(too_long.err.find("out of range"), std::string::npos) << too_long.err;
+  EXPECT_EQ(access(directory.file("t.vxt").c_str(), F_OK), -1);
+}
+
 TEST(ReportCommand, DamagedTraceIsReportedUpToTheDamageAndExitsTwo) {
   TemporaryDirectory directory;
   const std::string trace = directory.file("whole.vxt");
