@@ -1,11 +1,15 @@
 // vxtrace report against traces whose faults the generator injected and
 // accounted for, and against a damaged trace.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/vxtrace_process.h"
@@ -13,6 +17,7 @@
 namespace {
 
 using nlohmann::json;
+using vxtrace_test::files_in;
 using vxtrace_test::read_file;
 using vxtrace_test::run_vxtrace;
 using vxtrace_test::TemporaryDirectory;
@@ -247,6 +252,68 @@ TEST(ReportCommand, DamagedTraceIsReportedUpToTheDamageAndExitsTwo) {
       run_vxtrace({"report", cut, "--no-progress"}, directory.path());
   EXPECT_EQ(text.exit_status, 2);
   EXPECT_NE(text.out.find("input damaged"), std::string::npos);
+}
+
+// The page and the JSON appear under their names only when complete: a page
+// replaced keeps its mode and the link that named it, a device is written
+// in place, and an interrupted run leaves the previous page as it was.
+TEST(ReportCommand, WritesItsFilesWholeOrNotAtAll) {
+  TemporaryDirectory directory;
+  const std::string trace = directory.file("trace.vxt");
+  ASSERT_EQ(
+      run_vxtrace({"generate", "-o", trace, "--events", "3000", "--no-progress"}, directory.path())
+          .exit_status,
+      0);
+  const std::string page = directory.file("page.html");
+  vxtrace_test::write_file(page, "the previous page");
+  ASSERT_EQ(chmod(page.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("page.html", directory.file("link.html").c_str()), 0);
+  const vxtrace_test::ProcessResult written =
+      run_vxtrace({"report", trace, "--json", "-o", directory.file("report.json"), "--html",
+                   directory.file("link.html"), "--no-progress"},
+                  directory.path());
+  ASSERT_EQ(written.exit_status, 0) << written.err;
+  EXPECT_NE(read_file(page).find("</html>"), std::string::npos);
+  struct stat status {};
+  ASSERT_EQ(lstat(directory.file("link.html").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  ASSERT_EQ(stat(page.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(json::parse(read_file(directory.file("report.json")))["events"], 3000);
+  EXPECT_EQ(files_in(directory.path()),
+            (std::vector<std::string>{"link.html", "page.html", "report.json", "trace.vxt"}));
+  EXPECT_EQ(run_vxtrace({"report", trace, "--html", "/dev/null", "-o", directory.file("t.txt"),
+                         "--no-progress"},
+                        directory.path())
+                .exit_status,
+            0);
+  unlink(directory.file("t.txt").c_str());
+
+  // Interrupted while it reads: the page's temporary file goes, the previous
+  // page stays.
+  vxtrace_test::write_file(page, "the previous page");
+  const std::string fifo = directory.file("input.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Read-write: the open waits for no reader, the child's for no writer.
+  const int writer = open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  const int pid = vxtrace_test::start_vxtrace(
+      {"report", "-q", "--no-progress", "--html", page, "-"}, directory.path(), fifo);
+  const std::string header = read_file(trace).substr(0, 16);
+  ASSERT_EQ(write(writer, header.data(), header.size()), ssize_t(header.size()));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (files_in(directory.path()).size() < 6 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const std::vector<std::string> while_running = files_in(directory.path());
+  kill(pid, SIGINT);
+  const vxtrace_test::ProcessResult interrupted =
+      vxtrace_test::wait_for_vxtrace(pid, directory.path());
+  close(writer);
+  ASSERT_EQ(while_running.size(), 6u);
+  EXPECT_EQ(while_running[0].rfind(".page.html.", 0), 0u) << while_running[0];
+  EXPECT_EQ(interrupted.signal, SIGINT) << interrupted.err;
+  EXPECT_EQ(read_file(page), "the previous page");
+  EXPECT_EQ(files_in(directory.path()).size(), 5u);
 }
 
 }  // namespace
