@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/chromium_page.h"
 #include "support/vxtrace_process.h"
 
 namespace {
@@ -252,6 +253,73 @@ TEST(ReportCommand, DamagedTraceIsReportedUpToTheDamageAndExitsTwo) {
       run_vxtrace({"report", cut, "--no-progress"}, directory.path());
   EXPECT_EQ(text.exit_status, 2);
   EXPECT_NE(text.out.find("input damaged"), std::string::npos);
+}
+
+// The table of the page whose first header cell is first_header.
+json page_table(const json &tables, const std::string &first_header) {
+  for (const json &table : tables)
+    if (!table.empty() && !table[0].empty() && table[0][0] == first_header) return table;
+  ADD_FAILURE() << "no table headed " << first_header;
+  return json::array();
+}
+
+uint64_t sum_over_stages(const json &session, const char *field) {
+  uint64_t sum = 0;
+  for (const json &stage : session["stages"]) sum += stage[field].get<uint64_t>();
+  return sum;
+}
+
+// The page that the command writes, opened in Chromium: no script error,
+// every plot drawn, and the figures it shows are those of the JSON.
+TEST(ReportCommand, PageShowsTheJsonFiguresAndDrawsItsPlotsInChromium) {
+  if (!vxtrace_test::chromium_installed()) GTEST_SKIP() << "chromium is not installed";
+  TemporaryDirectory directory;
+  const std::string trace = directory.file("faults.vxt");
+  ASSERT_EQ(run_vxtrace({"generate", "-o", trace, "--events", "30000", "--seed", "5", "--inject",
+                         "stall@+1s:300ms", "--inject", "lose@decoder:4", "--inject", "silence:2",
+                         "--no-progress"},
+                        directory.path())
+                .exit_status,
+            0);
+  const std::string page_path = directory.file("report.html");
+  const vxtrace_test::ProcessResult result = run_vxtrace(
+      {"report", trace, "--json", "--html", page_path, "--no-progress"}, directory.path());
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const json report = json::parse(result.out);
+
+  const vxtrace_test::ReportPageVerdict page =
+      vxtrace_test::check_report_page(directory.path(), read_file(page_path));
+  ASSERT_TRUE(page.loaded) << page.log;
+  EXPECT_EQ(page.errors, "");
+  EXPECT_GE(page.canvases, 3u);
+  EXPECT_EQ(page.drawn, page.canvases);
+
+  const json &sink = report["receiver"]["audio_sink"];
+  const json receiver = page_table(page.tables, "audio sink");
+  ASSERT_GE(receiver.size(), 4u);
+  EXPECT_EQ(receiver[1], json({"writes", std::to_string(sink["writes"].get<uint64_t>())}));
+  EXPECT_EQ(receiver[2],
+            json({"silence writes", std::to_string(sink["silence_writes"].get<uint64_t>())}));
+  EXPECT_EQ(receiver[3],
+            json({"dropped samples", std::to_string(sink["dropped_samples"].get<uint64_t>())}));
+
+  // session, records, from, to, lost keys, drops, frames, interval p50, stalls
+  const json sessions = page_table(page.tables, "session");
+  ASSERT_EQ(sessions.size(), report["sessions"].size() + 1);
+  uint64_t lost = 0, stalls = 0;
+  for (size_t i = 0; i < report["sessions"].size(); ++i) {
+    const json &session = report["sessions"][i];
+    const json &row = sessions[i + 1];
+    SCOPED_TRACE(row.dump());
+    EXPECT_EQ(row[0], std::to_string(session["session_id"].get<uint64_t>()));
+    EXPECT_EQ(row[1], std::to_string(session["events"].get<uint64_t>()));
+    EXPECT_EQ(row[4], std::to_string(sum_over_stages(session, "lost")));
+    EXPECT_EQ(row[6], std::to_string(session["display"]["frames"].get<uint64_t>()));
+    EXPECT_EQ(row[8], std::to_string(session["display"]["stalls"].size()));
+    lost += sum_over_stages(session, "lost");
+    stalls += session["display"]["stalls"].size();
+  }
+  EXPECT_GT(lost + stalls, 0u) << "the faults show on the page";
 }
 
 // The page and the JSON appear under their names only when complete: a page
