@@ -457,17 +457,6 @@ TEST_F(VxtraceCliTest, QuietSilencesThePluginLog) {
   EXPECT_EQ(quiet.out, loud.out);
 }
 
-// The files of directory other than the runner's .stdout and .stderr.
-std::vector<std::string> files_in(const std::string &directory) {
-  std::vector<std::string> names;
-  for (const auto &entry : std::filesystem::directory_iterator(directory)) {
-    const std::string name = entry.path().filename().string();
-    if (name != ".stdout" && name != ".stderr") names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Whatever name leads to the input (itself, a symbolic or a hard link, or
 // standard input), every command that writes refuses it before opening it.
 TEST_F(VxtraceCliTest, OutputOntoTheInputIsRefusedAndTheInputKept) {

@@ -1,18 +1,24 @@
 // vxtrace report against traces whose faults the generator injected and
 // accounted for, and against a damaged trace.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "support/chromium_page.h"
 #include "support/vxtrace_process.h"
 
 namespace {
 
 using nlohmann::json;
+using vxtrace_test::files_in;
 using vxtrace_test::read_file;
 using vxtrace_test::run_vxtrace;
 using vxtrace_test::TemporaryDirectory;
@@ -113,6 +119,97 @@ TEST(ReportCommand, FindsExactlyTheFaultsTheGeneratorInjected) {
   }
 }
 
+// Each stage given a fixed latency shows it as its median, 99th percentile
+// (within the histogram's 1%) and exact maximum, over exactly the keys that
+// left it: every leaving record of the stage, as stats counts them.
+TEST(ReportCommand, ShowsTheLatenciesTheGeneratorFixed) {
+  struct Case {
+    std::string stage;
+    std::string latency;
+    std::string to;
+    double latency_us;
+  };
+  const Case cases[] = {
+      {"reorder", "2ms", kReorderOut, 2000},
+      {"decoder", "35us", kDecoderOut, 35},
+      {"display", "17ms", "video_stream_frame_displayed", 17000},
+      {"return", "1500us", "video_decoder_frame_returned", 1500},
+  };
+  TemporaryDirectory directory;
+  const std::string trace = directory.file("latency.vxt");
+  const std::string manifest_path = directory.file("manifest.json");
+  std::vector<std::string> args = {
+      "generate", "-o",         trace,         "--events",      "60000",    "--seed",
+      "11",       "--manifest", manifest_path, "--no-progress", "--inject", "lose@reorder:6"};
+  for (const Case &c : cases)
+    args.insert(args.end(), {"--inject", "latency@" + c.stage + ":" + c.latency});
+  ASSERT_EQ(run_vxtrace(args, directory.path()).exit_status, 0);
+  const json manifest = json::parse(read_file(manifest_path));
+  const vxtrace_test::ProcessResult result =
+      run_vxtrace({"report", trace, "--json", "--no-progress"}, directory.path());
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const json report = json::parse(result.out);
+  const json stats =
+      json::parse(run_vxtrace({"stats", trace, "--json", "--no-progress"}, directory.path()).out);
+
+  ASSERT_EQ(manifest["latencies"].size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case &c = cases[i];
+    SCOPED_TRACE(c.stage);
+    const json &injected = manifest["latencies"][i];
+    EXPECT_EQ(injected["stage"], c.stage);
+    EXPECT_EQ(injected["to"], c.to);
+    EXPECT_EQ(injected["latency_ns"], c.latency_us * 1000);
+    uint64_t leaving = 0;
+    for (const json &event : stats["events"])
+      if (event["event"] == "/velocast/" + c.to) leaving = event["count"].get<uint64_t>();
+    uint64_t reported = 0;
+    for (const json &session : report["sessions"])
+      for (const json &stage : session["stages"]) {
+        if (stage["from"] != injected["from"] || stage["to"] != c.to || stage["count"] == 0)
+          continue;
+        reported += stage["count"].get<uint64_t>();
+        EXPECT_NEAR(stage["p50_us"].get<double>(), c.latency_us, c.latency_us / 100);
+        EXPECT_NEAR(stage["p99_us"].get<double>(), c.latency_us, c.latency_us / 100);
+        EXPECT_EQ(stage["max_us"].get<double>(), c.latency_us);
+      }
+    EXPECT_GT(reported, 1000u);
+    EXPECT_EQ(reported, injected["keys"].get<uint64_t>());
+    EXPECT_EQ(reported, leaving);
+  }
+}
+
+// Latencies the generator could not keep exactly are refused, and nothing
+// is written.
+TEST(ReportCommand, GenerateRefusesLatenciesItCannotKeep) {
+  const std::vector<std::string> refused[] = {
+      {"latency@reorder:0ms"},
+      {"latency@reorder:2s"},
+      {"latency@reorder:60001ms"},
+      {"latency@audio:2ms"},
+      {"latency@decoder:2ms", "latency@decoder:3ms"},
+      {"stall@+1s:100ms", "latency@display:2ms"},
+      {"latency@display:2ms", "stall@+1s:100ms"},
+  };
+  TemporaryDirectory directory;
+  for (const std::vector<std::string> &faults : refused) {
+    SCOPED_TRACE(faults.back());
+    std::vector<std::string> args = {"generate", "-o",  directory.file("t.vxt"),
+                                     "--events", "100", "--no-progress"};
+    for (const std::string &fault : faults) args.insert(args.end(), {"--inject", fault});
+    const vxtrace_test::ProcessResult result = run_vxtrace(args, directory.path());
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("--inject '" + faults.back() + "'"), std::string::npos) << result.err;
+  }
+  const vxtrace_test::ProcessResult too_long =
+      run_vxtrace({"generate", "-o", directory.file("t.vxt"), "--events", "100000000", "--inject",
+                   "latency@decoder:60000ms", "--no-progress"},
+                  directory.path());
+  EXPECT_EQ(too_long.exit_status, 1);
+  EXPECT_NE(too_long.err.find("out of range"), std::string::npos) << too_long.err;
+  EXPECT_EQ(access(directory.file("t.vxt").c_str(), F_OK), -1);
+}
+
 TEST(ReportCommand, DamagedTraceIsReportedUpToTheDamageAndExitsTwo) {
   TemporaryDirectory directory;
   const std::string trace = directory.file("whole.vxt");
@@ -156,6 +253,135 @@ TEST(ReportCommand, DamagedTraceIsReportedUpToTheDamageAndExitsTwo) {
       run_vxtrace({"report", cut, "--no-progress"}, directory.path());
   EXPECT_EQ(text.exit_status, 2);
   EXPECT_NE(text.out.find("input damaged"), std::string::npos);
+}
+
+// The table of the page whose first header cell is first_header.
+json page_table(const json &tables, const std::string &first_header) {
+  for (const json &table : tables)
+    if (!table.empty() && !table[0].empty() && table[0][0] == first_header) return table;
+  ADD_FAILURE() << "no table headed " << first_header;
+  return json::array();
+}
+
+uint64_t sum_over_stages(const json &session, const char *field) {
+  uint64_t sum = 0;
+  for (const json &stage : session["stages"]) sum += stage[field].get<uint64_t>();
+  return sum;
+}
+
+// The page that the command writes, opened in Chromium: no script error,
+// every plot drawn, and the figures it shows are those of the JSON.
+TEST(ReportCommand, PageShowsTheJsonFiguresAndDrawsItsPlotsInChromium) {
+  if (!vxtrace_test::chromium_installed()) GTEST_SKIP() << "chromium is not installed";
+  TemporaryDirectory directory;
+  const std::string trace = directory.file("faults.vxt");
+  ASSERT_EQ(run_vxtrace({"generate", "-o", trace, "--events", "30000", "--seed", "5", "--inject",
+                         "stall@+1s:300ms", "--inject", "lose@decoder:4", "--inject", "silence:2",
+                         "--no-progress"},
+                        directory.path())
+                .exit_status,
+            0);
+  const std::string page_path = directory.file("report.html");
+  const vxtrace_test::ProcessResult result = run_vxtrace(
+      {"report", trace, "--json", "--html", page_path, "--no-progress"}, directory.path());
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const json report = json::parse(result.out);
+
+  const vxtrace_test::ReportPageVerdict page =
+      vxtrace_test::check_report_page(directory.path(), read_file(page_path));
+  ASSERT_TRUE(page.loaded) << page.log;
+  EXPECT_EQ(page.errors, "");
+  EXPECT_GE(page.canvases, 3u);
+  EXPECT_EQ(page.drawn, page.canvases);
+
+  const json &sink = report["receiver"]["audio_sink"];
+  const json receiver = page_table(page.tables, "audio sink");
+  ASSERT_GE(receiver.size(), 4u);
+  EXPECT_EQ(receiver[1], json({"writes", std::to_string(sink["writes"].get<uint64_t>())}));
+  EXPECT_EQ(receiver[2],
+            json({"silence writes", std::to_string(sink["silence_writes"].get<uint64_t>())}));
+  EXPECT_EQ(receiver[3],
+            json({"dropped samples", std::to_string(sink["dropped_samples"].get<uint64_t>())}));
+
+  // session, records, from, to, lost keys, drops, frames, interval p50, stalls
+  const json sessions = page_table(page.tables, "session");
+  ASSERT_EQ(sessions.size(), report["sessions"].size() + 1);
+  uint64_t lost = 0, stalls = 0;
+  for (size_t i = 0; i < report["sessions"].size(); ++i) {
+    const json &session = report["sessions"][i];
+    const json &row = sessions[i + 1];
+    SCOPED_TRACE(row.dump());
+    EXPECT_EQ(row[0], std::to_string(session["session_id"].get<uint64_t>()));
+    EXPECT_EQ(row[1], std::to_string(session["events"].get<uint64_t>()));
+    EXPECT_EQ(row[4], std::to_string(sum_over_stages(session, "lost")));
+    EXPECT_EQ(row[6], std::to_string(session["display"]["frames"].get<uint64_t>()));
+    EXPECT_EQ(row[8], std::to_string(session["display"]["stalls"].size()));
+    lost += sum_over_stages(session, "lost");
+    stalls += session["display"]["stalls"].size();
+  }
+  EXPECT_GT(lost + stalls, 0u) << "the faults show on the page";
+}
+
+// The page and the JSON appear under their names only when complete: a page
+// replaced keeps its mode and the link that named it, a device is written
+// in place, and an interrupted run leaves the previous page as it was.
+TEST(ReportCommand, WritesItsFilesWholeOrNotAtAll) {
+  TemporaryDirectory directory;
+  const std::string trace = directory.file("trace.vxt");
+  ASSERT_EQ(
+      run_vxtrace({"generate", "-o", trace, "--events", "3000", "--no-progress"}, directory.path())
+          .exit_status,
+      0);
+  const std::string page = directory.file("page.html");
+  vxtrace_test::write_file(page, "the previous page");
+  ASSERT_EQ(chmod(page.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("page.html", directory.file("link.html").c_str()), 0);
+  const vxtrace_test::ProcessResult written =
+      run_vxtrace({"report", trace, "--json", "-o", directory.file("report.json"), "--html",
+                   directory.file("link.html"), "--no-progress"},
+                  directory.path());
+  ASSERT_EQ(written.exit_status, 0) << written.err;
+  EXPECT_NE(read_file(page).find("</html>"), std::string::npos);
+  struct stat status {};
+  ASSERT_EQ(lstat(directory.file("link.html").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  ASSERT_EQ(stat(page.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(json::parse(read_file(directory.file("report.json")))["events"], 3000);
+  EXPECT_EQ(files_in(directory.path()),
+            (std::vector<std::string>{"link.html", "page.html", "report.json", "trace.vxt"}));
+  EXPECT_EQ(run_vxtrace({"report", trace, "--html", "/dev/null", "-o", directory.file("t.txt"),
+                         "--no-progress"},
+                        directory.path())
+                .exit_status,
+            0);
+  unlink(directory.file("t.txt").c_str());
+
+  // Interrupted while it reads: the page's temporary file goes, the previous
+  // page stays.
+  vxtrace_test::write_file(page, "the previous page");
+  const std::string fifo = directory.file("input.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Read-write: the open waits for no reader, the child's for no writer.
+  const int writer = open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  const int pid = vxtrace_test::start_vxtrace(
+      {"report", "-q", "--no-progress", "--html", page, "-"}, directory.path(), fifo);
+  const std::string header = read_file(trace).substr(0, 16);
+  ASSERT_EQ(write(writer, header.data(), header.size()), ssize_t(header.size()));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (files_in(directory.path()).size() < 6 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const std::vector<std::string> while_running = files_in(directory.path());
+  kill(pid, SIGINT);
+  const vxtrace_test::ProcessResult interrupted =
+      vxtrace_test::wait_for_vxtrace(pid, directory.path());
+  close(writer);
+  ASSERT_EQ(while_running.size(), 6u);
+  EXPECT_EQ(while_running[0].rfind(".page.html.", 0), 0u) << while_running[0];
+  EXPECT_EQ(interrupted.signal, SIGINT) << interrupted.err;
+  EXPECT_EQ(read_file(page), "the previous page");
+  EXPECT_EQ(files_in(directory.path()).size(), 5u);
 }
 
 }  // namespace

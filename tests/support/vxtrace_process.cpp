@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +101,16 @@ std::string read_file(const std::string &path) {
 
 void write_file(const std::string &path, const std::string &bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> files_in(const std::string &directory) {
+  std::vector<std::string> names;
+  for (const auto &entry : std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name != ".stdout" && name != ".stderr") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::vector<std::string> split_lines(const std::string &text) {

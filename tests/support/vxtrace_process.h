@@ -44,6 +44,9 @@ class TemporaryDirectory {
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes);
 
+// The names in directory, sorted, but for the runner's own output files.
+std::vector<std::string> files_in(const std::string &directory);
+
 std::vector<std::string> split_lines(const std::string &text);
 
 }  // namespace vxtrace_test

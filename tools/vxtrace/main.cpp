@@ -174,7 +174,8 @@ CLI::App *add_generate(CLI::App &app, vxtrace::GenerateOptions *options) {
   generate
       ->add_option("--inject", options->inject,
                    "Inject a fault into the realistic mix (repeatable): stall@+<S>s:<D>ms, "
-                   "lose@reorder:<N>, lose@decoder:<N>, silence[@+<S>s]:<N>")
+                   "lose@reorder:<N>, lose@decoder:<N>, silence[@+<S>s]:<N>, "
+                   "latency@<stage>:<D>us|ms (stage: reorder, decoder, display, return)")
       ->allow_extra_args(false)
       ->type_name("FAULT");
   add_path(generate, "--manifest", &options->manifest,

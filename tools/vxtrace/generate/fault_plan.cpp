@@ -8,6 +8,7 @@
 namespace vxtrace {
 namespace {
 
+constexpr uint64_t kNsPerUs = 1'000;
 constexpr uint64_t kNsPerMs = 1'000'000;
 constexpr uint64_t kNsPerS = 1'000'000'000;
 // Far beyond any trace, yet safe to multiply into nanoseconds.
@@ -38,6 +39,47 @@ std::optional<uint64_t> positive_count(std::string_view text) {
   return count && *count > 0 ? count : std::nullopt;
 }
 
+constexpr const char *kStallAndDisplayLatency =
+    "a stall and latency@display do not go together: both decide when a frame is displayed";
+
+// "<D>us" or "<D>ms", in ns; nullopt for 0 or more than the longest latency.
+std::optional<uint64_t> latency_ns(std::string_view text) {
+  const std::optional<uint64_t> us = number_with_unit(text, "us");
+  const std::optional<uint64_t> ms = number_with_unit(text, "ms");
+  const uint64_t ns = us ? *us * kNsPerUs : ms ? *ms * kNsPerMs : 0;
+  if (ns == 0 || ns > kLongestInjectedLatencyNs) return std::nullopt;
+  return ns;
+}
+
+const TimedStage *timed_stage(std::string_view name) {
+  for (const TimedStage &stage : kTimedStages)
+    if (name == stage.name) return &stage;
+  return nullptr;
+}
+
+bool fixes_display(const FaultPlan &plan) {
+  for (const FaultPlan::Latency &latency : plan.latencies)
+    if (latency.stage->to == EventKind::video_stream_frame_displayed) return true;
+  return false;
+}
+
+// A latency fault; nullopt when it was added, else what is wrong with it.
+std::optional<std::string> add_latency(const std::string &text, std::string_view where,
+                                       std::string_view tail, FaultPlan *plan) {
+  const TimedStage *stage = timed_stage(where);
+  const std::optional<uint64_t> ns = latency_ns(tail);
+  if (stage == nullptr || !ns)
+    return "'" + text +
+           "': expected latency@<stage>:<D>us or latency@<stage>:<D>ms, the stage one of reorder, "
+           "decoder, display and return, D from 1 us to 60000 ms";
+  for (const FaultPlan::Latency &planned : plan->latencies)
+    if (planned.stage == stage) return "'" + text + "': a latency of that stage is already given";
+  if (stage->to == EventKind::video_stream_frame_displayed && !plan->stalls.empty())
+    return "'" + text + "': " + kStallAndDisplayLatency;
+  plan->latencies.push_back({stage, *ns});
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> add_fault(const std::string &text, FaultPlan *plan) {
@@ -49,16 +91,18 @@ std::optional<std::string> add_fault(const std::string &text, FaultPlan *plan) {
   const std::string_view kind = head.substr(0, at);
   const std::string_view where = at == std::string_view::npos ? "" : head.substr(at + 1);
   const std::string usage = "'" + text +
-                            "': expected stall@+<S>s:<D>ms, lose@reorder:<N>, lose@decoder:<N> or "
-                            "silence[@+<S>s]:<N>";
+                            "': expected stall@+<S>s:<D>ms, lose@reorder:<N>, lose@decoder:<N>, "
+                            "silence[@+<S>s]:<N> or latency@<stage>:<D>us|ms";
   if (colon == std::string_view::npos) return usage;
   if (kind == "stall") {
     const std::optional<uint64_t> after = offset_ns(where);
     const std::optional<uint64_t> pause = number_with_unit(tail, "ms");
     if (!after || !pause || *pause == 0) return usage;
+    if (fixes_display(*plan)) return "'" + text + "': " + kStallAndDisplayLatency;
     plan->stalls.push_back({*after, *pause * kNsPerMs});
     return std::nullopt;
   }
+  if (kind == "latency") return add_latency(text, where, tail, plan);
   if (kind == "lose") {
     const std::optional<uint64_t> count = positive_count(tail);
     if (!count || (where != "reorder" && where != "decoder")) return usage;
@@ -100,9 +144,22 @@ std::string fault_account_json(const FaultAccount &account) {
     json += line;
   }
   std::snprintf(line, sizeof line,
-                "], \"silences_injected\": %" PRIu64 ", \"silence_writes\": %" PRIu64 "}\n",
+                "], \"silences_injected\": %" PRIu64 ", \"silence_writes\": %" PRIu64
+                ", \"latencies\": [",
                 account.silences_injected, account.silence_writes);
-  return json + line;
+  json += line;
+  for (size_t i = 0; i < account.latencies.size(); ++i) {
+    const FaultAccount::LatencySeen &latency = account.latencies[i];
+    const std::string from(short_name(latency.stage->from));
+    const std::string to(short_name(latency.stage->to));
+    std::snprintf(line, sizeof line,
+                  "%s{\"stage\": \"%s\", \"from\": \"%s\", \"to\": \"%s\", \"latency_ns\": "
+                  "%" PRIu64 ", \"keys\": %" PRIu64 "}",
+                  i == 0 ? "" : ", ", latency.stage->name, from.c_str(), to.c_str(),
+                  latency.latency_ns, latency.keys);
+    json += line;
+  }
+  return json + "]}\n";
 }
 
 }  // namespace vxtrace

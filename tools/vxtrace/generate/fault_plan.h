@@ -6,6 +6,10 @@
 //   lose@<stage>:<N>      the next N audio packets entering the stage
 //                         (reorder or decoder) never leave it
 //   silence[@+<S>s]:<N>   the audio sink runs dry N times in a row, S s in
+//   latency@<stage>:<D>us, latency@<stage>:<D>ms
+//                         every key that leaves the stage (reorder, decoder,
+//                         display or return, see kTimedStages) leaves it
+//                         exactly D after it entered
 #pragma once
 
 #include <cstdint>
@@ -13,9 +17,27 @@
 #include <string>
 #include <vector>
 
+#include "schema/event_kind.h"
+
 namespace vxtrace {
 
 enum class LossStage { reorder, decoder };
+
+// A stage whose latency --inject can fix: the events where a key enters and
+// leaves it, consecutive steps of one of the mix's chains.
+struct TimedStage {
+  const char *name;
+  EventKind from;
+  EventKind to;
+};
+inline constexpr TimedStage kTimedStages[] = {
+    {"reorder", EventKind::audio_reorder_buffer_packet_received,
+     EventKind::audio_reorder_buffer_packet_sent},
+    {"decoder", EventKind::audio_decoder_packet_received, EventKind::audio_decoder_packet_sent},
+    {"display", EventKind::video_stream_frame_received, EventKind::video_stream_frame_displayed},
+    {"return", EventKind::video_stream_displayed_frame_consumed,
+     EventKind::video_decoder_frame_returned},
+};
 
 struct FaultPlan {
   struct Stall {
@@ -33,11 +55,22 @@ struct FaultPlan {
   std::vector<Stall> stalls;
   std::vector<Loss> losses;
   std::vector<Silence> silences;
+  struct Latency {
+    const TimedStage *stage;
+    uint64_t latency_ns;
+  };
+  std::vector<Latency> latencies;
 
-  bool empty() const { return stalls.empty() && losses.empty() && silences.empty(); }
+  bool empty() const {
+    return stalls.empty() && losses.empty() && silences.empty() && latencies.empty();
+  }
 };
 
-// Adds one --inject text to plan; the reason when it does not parse.
+// The longest latency that --inject takes.
+inline constexpr uint64_t kLongestInjectedLatencyNs = 60'000'000'000;
+
+// Adds one --inject text to plan; the reason when it does not parse or
+// contradicts a fault already in the plan.
 std::optional<std::string> add_fault(const std::string &text, FaultPlan *plan);
 
 // What the faults left in the trace, as a reader must find it.
@@ -56,6 +89,12 @@ struct FaultAccount {
   std::vector<LossSeen> losses;  // one per planned loss
   uint64_t silences_injected = 0;
   uint64_t silence_writes = 0;  // audio_sink_write_silence records, the mix's own too
+  struct LatencySeen {
+    const TimedStage *stage;
+    uint64_t latency_ns;
+    uint64_t keys = 0;  // that left the stage exactly latency_ns after entering
+  };
+  std::vector<LatencySeen> latencies;  // one per planned latency
 };
 
 const char *loss_stage_name(LossStage stage);

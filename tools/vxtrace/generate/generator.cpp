@@ -65,7 +65,8 @@ std::string make_url(SplitMix64 &rng, uint32_t session_id) {
 // what each fault left behind, by the rules a reader applies: a stall shows
 // in each session at its first displayed frame after the pause; a packet
 // that never leaves its stage is flushed by its session's audio flushes and
-// lost otherwise.
+// lost otherwise; a stage of fixed latency is left that long after the
+// entering record just before.
 class FaultInjector {
  public:
   FaultInjector(const FaultPlan &plan, FaultAccount *account) : plan_(plan), account_(account) {
@@ -73,20 +74,26 @@ class FaultInjector {
               [](const auto &a, const auto &b) { return a.after_ns < b.after_ns; });
     account_->losses.clear();
     for (const FaultPlan::Loss &loss : plan_.losses) account_->losses.push_back({loss.stage});
+    account_->latencies.clear();
+    for (const FaultPlan::Latency &latency : plan_.latencies)
+      account_->latencies.push_back({latency.stage, latency.latency_ns});
   }
   ~FaultInjector() {
     for (const OpenLoss &open : open_losses_) ++account_->losses[open.plan_index].lost;
   }
 
-  // The pause to add before an event at now_ns.
-  uint64_t pause_before(size_t kind, uint64_t now_ns) {
-    if (first_ns_ == 0) first_ns_ = now_ns;
-    if (kind != kind_index(EventKind::video_stream_frame_displayed) ||
-        next_stall_ >= plan_.stalls.size() ||
-        now_ns - first_ns_ < plan_.stalls[next_stall_].after_ns)
-      return 0;
-    last_pause_ns_ = now_ns;
-    return plan_.stalls[next_stall_++].pause_ns;
+  // The timestamp of an event that would come at natural_ns.
+  uint64_t timestamp_for(size_t kind, uint32_t session_id, uint64_t natural_ns) {
+    if (const std::optional<uint64_t> fixed = fixed_exit_time(kind, session_id)) return *fixed;
+    return natural_ns + pause_before(kind, natural_ns);
+  }
+
+  // Whether the last event entered a stage of fixed latency: nothing may come
+  // between it and its leaving, whose time is fixed.
+  bool holding_stage_open() const {
+    for (const FaultPlan::Latency &latency : plan_.latencies)
+      if (last_kind_ == kind_index(latency.stage->from)) return true;
+    return false;
   }
 
   void after_emit(size_t kind, uint32_t session_id, uint64_t now_ns) {
@@ -106,6 +113,9 @@ class FaultInjector {
     }
     if (kind == kind_index(EventKind::network_session_destroyed))
       last_display_ns_.erase(session_id);
+    last_kind_ = kind;
+    last_session_id_ = session_id;
+    last_ns_ = now_ns;
   }
 
   // Whether the packet that just entered stage is to stay there; counts it.
@@ -138,6 +148,30 @@ class FaultInjector {
     size_t plan_index;
   };
 
+  // The pause to add before an event at now_ns.
+  uint64_t pause_before(size_t kind, uint64_t now_ns) {
+    if (first_ns_ == 0) first_ns_ = now_ns;
+    if (kind != kind_index(EventKind::video_stream_frame_displayed) ||
+        next_stall_ >= plan_.stalls.size() ||
+        now_ns - first_ns_ < plan_.stalls[next_stall_].after_ns)
+      return 0;
+    last_pause_ns_ = now_ns;
+    return plan_.stalls[next_stall_++].pause_ns;
+  }
+
+  // The entry's time and the stage's latency when kind leaves a stage of
+  // fixed latency that the session's last event entered, and counts it.
+  std::optional<uint64_t> fixed_exit_time(size_t kind, uint32_t session_id) {
+    if (session_id != last_session_id_) return std::nullopt;
+    for (size_t i = 0; i < plan_.latencies.size(); ++i) {
+      const TimedStage &stage = *plan_.latencies[i].stage;
+      if (kind != kind_index(stage.to) || last_kind_ != kind_index(stage.from)) continue;
+      ++account_->latencies[i].keys;
+      return last_ns_ + plan_.latencies[i].latency_ns;
+    }
+    return std::nullopt;
+  }
+
   void flush(uint32_t session_id, LossStage stage) {
     auto flushed = [&](const OpenLoss &open) {
       if (open.session_id != session_id || open.stage != stage) return false;
@@ -155,6 +189,9 @@ class FaultInjector {
   uint64_t last_pause_ns_ = 0;
   std::unordered_map<uint32_t, uint64_t> last_display_ns_;
   std::vector<OpenLoss> open_losses_;
+  size_t last_kind_ = kKindCount;  // none yet
+  uint32_t last_session_id_ = 0;
+  uint64_t last_ns_ = 0;
 };
 
 // Writes events: each kind's definition before its first record, rising
@@ -167,7 +204,7 @@ class EventEmitter {
   bool emit(size_t kind, SessionState &session) {
     if (ids_[kind] == 0 && !define(kind)) return false;
     now_ns_ += static_cast<uint64_t>(rng_->between(1000, 99000));
-    if (faults_ != nullptr) now_ns_ += faults_->pause_before(kind, now_ns_);
+    if (faults_ != nullptr) now_ns_ = faults_->timestamp_for(kind, session.id, now_ns_);
     update_state(kind, session);
     model_.set_event(&session, now_ns_, kKinds[kind].video);
     payload_.clear();
@@ -290,8 +327,16 @@ class RealisticScenario {
   }
 
   bool emit_next(EventEmitter &emitter) {
-    if (++emitted_ % tour_interval_ == 0) slip_in_unseen_kind(emitter);
-    if (faults_ != nullptr) queue_silences(faults_->silences_due(emitter.now_ns()));
+    // A kind to slip in or silence writes wait while a stage of fixed
+    // latency is open.
+    const bool may_interpose = faults_ == nullptr || !faults_->holding_stage_open();
+    if (++emitted_ % tour_interval_ == 0) slip_in_due_ = true;
+    if (slip_in_due_ && may_interpose) {
+      slip_in_unseen_kind(emitter);
+      slip_in_due_ = false;
+    }
+    if (faults_ != nullptr && may_interpose)
+      queue_silences(faults_->silences_due(emitter.now_ns()));
     while (pending_.empty()) start_activity();
     const Step step = pending_.front();
     pending_.pop_front();
@@ -499,6 +544,7 @@ class RealisticScenario {
   FaultInjector *faults_;
   uint64_t tour_interval_;
   uint64_t emitted_ = 0;
+  bool slip_in_due_ = false;
   std::array<bool, kKindCount> slipped_in_{};
   bool churn_queued_ = false;
   uint32_t next_session_id_ = 1;

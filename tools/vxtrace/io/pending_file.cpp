@@ -102,7 +102,7 @@ bool PendingFile::move_into_place(bool replace) {
   if (errno == EEXIST)
     report(path_ + ": the file exists (--force replaces it)");
   else
-    report(path_ + ": cannot give the trace its name: " + std::strerror(errno));
+    report(path_ + ": cannot give the file its name: " + std::strerror(errno));
   return false;
 }
 

@@ -1,9 +1,10 @@
 // vxtrace report: one pass through the selected records into a ReportBuilder,
-// then the text or JSON on the output and, when asked, the page.
+// then, when asked, the page and the text or JSON on the output.
 #include "core/decoded_record.h"
 #include "io/command_support.h"
 #include "report/report_builder.h"
 #include "report/report_command.h"
+#include "report/report_output.h"
 #include "report/report_writers.h"
 #include "schema/event_kind.h"
 #include "select/merged_records.h"
@@ -45,15 +46,29 @@ reporting::Report build_report(const ReportCommandOptions &options, const Select
   return built;
 }
 
-// Writes one rendering to path; false when it was not written whole.
-bool write_rendering(const std::string &path, const std::vector<std::string> &inputs,
-                     const reporting::Report &built,
-                     void (*render)(const reporting::Report &, const reporting::ReportSink &)) {
-  const std::optional<bool> written = write_output(path, inputs, [&](OutputSink *sink) {
-    render(built, [sink](std::string_view piece) { sink->write(piece); });
-    return sink->flush();
-  });
-  return written.value_or(false);
+// A rendering and where it goes.
+struct Rendering {
+  ReportOutput output;
+  void (*render)(const reporting::Report &, const reporting::ReportSink &);
+
+  bool write(const reporting::Report &built) {
+    return output.write([&](OutputSink *sink) {
+      render(built, [sink](std::string_view piece) { sink->write(piece); });
+      return sink->flush();
+    });
+  }
+};
+
+// The page first: a refused or failed page must not hide behind a table
+// that scrolled past.
+std::vector<Rendering> renderings(const ReportCommandOptions &options,
+                                  const std::vector<std::string> &inputs) {
+  std::vector<Rendering> list;
+  if (!options.html.empty())
+    list.push_back({ReportOutput(options.html, inputs), reporting::write_html_report});
+  list.push_back({ReportOutput(options.output, inputs),
+                  options.json ? reporting::write_json_report : reporting::write_text_report});
+  return list;
 }
 
 }  // namespace
@@ -70,17 +85,15 @@ int run_report(const ReportCommandOptions &options) {
   OpenedInput opened;
   open_input(options.in, &opened);
   if (opened.sources.empty()) return opened.exit_status;
-  const std::vector<std::string> inputs = files_read(options.in, opened);
+  std::vector<Rendering> outputs = renderings(options, files_read(options.in, opened));
+  for (const Rendering &rendering : outputs)
+    if (!rendering.output.acceptable()) return kExitUsage;
+  // The first file comes into being before the pass, so that a path where
+  // none can be made is refused before the trace is read.
+  if (!outputs.front().output.open()) return kExitUsage;
   const reporting::Report built = build_report(options, *selection, opened);
   bool written = true;
-  // The page first: a refused or failed page must not hide behind a table
-  // that scrolled past.
-  if (!options.html.empty())
-    written = write_rendering(options.html, inputs, built, reporting::write_html_report);
-  if (written)
-    written =
-        write_rendering(options.output, inputs, built,
-                        options.json ? reporting::write_json_report : reporting::write_text_report);
+  for (Rendering &rendering : outputs) written = written && rendering.write(built);
   return run_exit_status(written, input_exit_status(opened));
 }
 

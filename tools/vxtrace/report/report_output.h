@@ -1,0 +1,47 @@
+// Where a rendering of the report goes. A file, new or replaced, is written
+// under a temporary name beside it and renamed when complete, so that an
+// interrupted or failed run leaves the previous file (or none) under its
+// name, never half a page. Standard output, devices and pipes are written in
+// place. An existing file is replaced, as dump and timeline replace theirs:
+// a report is remade from its trace at will.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/pending_file.h"
+#include "text/output_sink.h"
+
+namespace vxtrace {
+
+class ReportOutput {
+ public:
+  // path "" or "-" is standard output; inputs are the files being read.
+  ReportOutput(std::string path, std::vector<std::string> inputs);
+
+  // Refuses, reported, an output that is one of the inputs, a directory, or
+  // a file that open(2) could not write either.
+  bool acceptable() const;
+
+  // Creates the temporary file of a file output (nothing for one written in
+  // place). A process watches one temporary file at a time for signals, so
+  // outputs are opened one after the other, each once the one before was
+  // written. False, reported, on failure.
+  bool open();
+
+  // Opens the output if need be, lets write fill it and gives a file its
+  // name; false, reported, when it was not written whole.
+  bool write(const std::function<bool(OutputSink *)> &write);
+
+ private:
+  std::string path_;
+  std::vector<std::string> inputs_;
+  std::string file_;  // the file to replace: path_, or the file a link names
+  bool in_place_ = false;
+  mode_t mode_ = 0;  // of the file replaced; 0 for a new file
+  std::unique_ptr<PendingFile> pending_;
+};
+
+}  // namespace vxtrace
