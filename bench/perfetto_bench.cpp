@@ -15,16 +15,41 @@
 // item). The output goes to a sink that only counts it. The values repeat
 // every million items (a 50 s stretch of a trace), so that the bytes per item
 // do not depend on the number of iterations.
+//
+// And the timeline command's path in each format, per record of a generated
+// trace held in memory (reading, decoding, the model and the format, into a
+// file in memory):
+//
+//   timeline/<json|perfetto>/<realistic|bench>
+//
+// reporting records per second (items_per_second) and bytes per record. --records=N (default
+// 1000000) sets the records of the two traces.
 #include <benchmark/benchmark.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/decoded_record.h"
+#include "core/plugin_loader.h"
+#include "core/record_allocator.h"
+#include "core/trace_session.h"
+#include "generate/generator.h"
 #include "perfetto_subset.pb.h"
 #include "schema/event_kind.h"
+#include "text/output_sink.h"
 #include "timeline/payload_annotations.h"
+#include "timeline/perfetto_timeline.h"
 #include "timeline/perfetto_writer.h"
+#include "timeline/timeline_model.h"
+#include "timeline/timeline_writer.h"
 #include "vexlo/velocast_payloads.h"
 
 namespace {
@@ -179,6 +204,121 @@ void libprotobuf_packet_instant(benchmark::State &state) {
   report(state, sunk + out.size());
 }
 
+// ---- The timeline command's path ----
+
+vxtrace::Plugin g_plugin;
+
+// A file in memory: written like the command's output file, its size read
+// back, emptied for the next run.
+class MemoryFile {
+ public:
+  MemoryFile() : fd_(memfd_create("vx_timeline_bench", 0)) {}
+  ~MemoryFile() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int fd() const { return fd_; }
+  uint64_t size() const {
+    struct stat status {};
+    return fstat(fd_, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+  }
+  void empty() {
+    if (ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0) std::perror("memfd");
+  }
+
+ private:
+  int fd_;
+};
+
+std::vector<uint8_t> generated_trace(uint64_t records, vxtrace::EventMix mix) {
+  MemoryFile file;
+  vxt_writer *writer = vxt_writer_open_fd(file.fd(), nullptr);
+  if (writer == nullptr) return {};
+  const bool written = vxtrace::write_synthetic_trace(writer, records, 1, mix, nullptr);
+  if (!vxt_writer_close(writer, nullptr) || !written) return {};
+  std::vector<uint8_t> bytes(file.size());
+  if (pread(file.fd(), bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+    return {};
+  return bytes;
+}
+
+enum class Format { json, perfetto };
+
+std::unique_ptr<vxtrace::TimelineFormat> make_format(Format format, vxtrace::OutputSink *sink) {
+  if (format == Format::json) return std::make_unique<vxtrace::JsonTimeline>(sink);
+  return std::make_unique<vxtrace::PerfettoTimeline>(
+      [sink](std::string_view bytes) { sink->append(bytes); });
+}
+
+// What run_timeline does between opening the input and closing the output.
+uint64_t write_timeline(const std::vector<uint8_t> &trace, Format format, MemoryFile *out) {
+  vxt_reader *reader = vxt_reader_open_memory(trace.data(), trace.size(), "trace", nullptr);
+  vxtrace::TraceSession session(g_plugin.api(), reader);
+  vxtrace::OutputSink sink(out->fd());
+  const std::unique_ptr<vxtrace::TimelineFormat> timeline = make_format(format, &sink);
+  vxtrace::TimelineModel model(timeline.get());
+  vxtrace::RecordAllocator allocator;
+  vxtrace::EventView event;
+  while (session.next(&event)) {
+    const vxtrace::DecodedRecord record(event, session.iterator(), &allocator);
+    model.add(event, record);
+  }
+  model.finish("trace", "");
+  sink.flush();
+  return model.records();
+}
+
+void timeline_path(benchmark::State &state, Format format, const std::vector<uint8_t> *trace) {
+  MemoryFile out;
+  uint64_t records = 0;
+  uint64_t bytes = 0;
+  for (auto _ : state) {
+    out.empty();
+    records += write_timeline(*trace, format, &out);
+    bytes += out.size();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(records));
+  state.counters["bytes_per_record"] = records == 0 ? 0 : static_cast<double>(bytes) / records;
+}
+
+// Takes --records=N out of the arguments.
+uint64_t take_records_option(int *argc, char **argv) {
+  constexpr std::string_view kPrefix = "--records=";
+  for (int i = 1; i < *argc; ++i) {
+    if (std::strncmp(argv[i], kPrefix.data(), kPrefix.size()) != 0) continue;
+    const uint64_t records = std::strtoull(argv[i] + kPrefix.size(), nullptr, 10);
+    for (int j = i; j + 1 < *argc; ++j) argv[j] = argv[j + 1];
+    --*argc;
+    return records;
+  }
+  return 1000000;
+}
+
+bool register_timeline_benchmarks(uint64_t records) {
+  std::string error;
+  if (!g_plugin.load(VX_PLUGIN_PATH, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
+  }
+  vxtrace::silence_plugin_logs(g_plugin.api());
+  static const std::vector<uint8_t> realistic =
+      generated_trace(records, vxtrace::EventMix::realistic);
+  static const std::vector<uint8_t> bench = generated_trace(records, vxtrace::EventMix::bench);
+  if (realistic.empty() || bench.empty()) {
+    std::fprintf(stderr, "could not generate the traces\n");
+    return false;
+  }
+  for (const auto &[mix, trace] :
+       {std::pair{"realistic", &realistic}, std::pair{"bench", &bench}}) {
+    for (const auto &[name, format] :
+         {std::pair{"json", Format::json}, std::pair{"perfetto", Format::perfetto}}) {
+      benchmark::RegisterBenchmark(("timeline/" + std::string(name) + "/" + mix).c_str(),
+                                   timeline_path, format, trace)
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(native_packet_instant, packet_instant, false)->Name("native/packet_instant");
@@ -188,4 +328,12 @@ BENCHMARK(native_session_instant)->Name("native/session_instant");
 BENCHMARK(native_counter)->Name("native/counter");
 BENCHMARK(libprotobuf_packet_instant)->Name("libprotobuf/packet_instant");
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+  const uint64_t records = take_records_option(&argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (!register_timeline_benchmarks(records)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

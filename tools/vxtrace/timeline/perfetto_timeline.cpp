@@ -49,15 +49,12 @@ void PerfettoTimeline::declare_stage(const TrackRef &track) {
 }
 
 void PerfettoTimeline::record(const RecordEvent &event) {
-  const auto stage = static_cast<size_t>(event.track.stage);
-  if (!categories_[stage])
-    categories_[stage] = writer_.intern_category(stage_name(event.track.stage));
   const uint64_t flow[1] = {event.flow_id};
   const bool in_flow = event.flow_step != FlowStep::none;
   const bool ends_flow = event.flow_step == FlowStep::last;
   const TrackEventHead head(
       event_type(event.phase), stage_track(event.track), event.timestamp,
-      writer_.intern_event_name(event.name), categories_[stage],
+      writer_.intern_event_name(event.name), {},
       in_flow && !ends_flow ? std::span<const uint64_t>(flow) : std::span<const uint64_t>(),
       ends_flow ? std::span<const uint64_t>(flow) : std::span<const uint64_t>());
   if (event.phase == RecordPhase::held_begin) {
@@ -112,10 +109,8 @@ void PerfettoTimeline::undecoded(const TrackRef &track, const EventView &event,
     error_name_ = writer_.intern_arg_name("error");
     raw_name_ = writer_.intern_arg_name("raw");
   }
-  const auto stage = static_cast<size_t>(track.stage);
-  if (!categories_[stage]) categories_[stage] = writer_.intern_category(stage_name(track.stage));
   writer_.begin_event({TrackEventType::instant, stage_track(track), event.timestamp,
-                       writer_.intern_event_name(event_name), categories_[stage]});
+                       writer_.intern_event_name(event_name)});
   writer_.add_uint(id_name_, event.id);
   writer_.add_string(error_name_, decode_problem_text(problem));
   std::string raw;

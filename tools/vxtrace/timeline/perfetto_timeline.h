@@ -1,7 +1,8 @@
 // The timeline in Perfetto's native format: a process track per process of
 // the model, a child track per stage, instants and slices whose debug
 // annotations are the payload, counter tracks under the processes and flows
-// through the stages of a packet or a frame.
+// through the stages of a packet or a frame. Events carry no category: it
+// would repeat the name of their stage's track, two bytes per record.
 #pragma once
 
 #include <array>
@@ -48,7 +49,6 @@ class PerfettoTimeline final : public TimelineFormat {
   // By pid, counter and series (the rules' names live as long as the program).
   std::map<std::tuple<uint32_t, std::string_view, std::string_view>, TrackId> counter_tracks_;
   std::vector<Held> held_;  // by slot
-  std::array<CategoryId, kStageCount> categories_{};
   ArgNameId payload_name_, id_name_, error_name_, raw_name_;
 };
 
