@@ -356,6 +356,17 @@ TEST(ReportCommand, WritesItsFilesWholeOrNotAtAll) {
                 .exit_status,
             0);
   unlink(directory.file("t.txt").c_str());
+  // The page and the output as one file, however spelled, would lose the
+  // page: refused before anything is read or written.
+  const std::string page_before = read_file(page);
+  for (const std::string &output :
+       {directory.path() + "/./page.html", directory.file("link.html")}) {
+    const vxtrace_test::ProcessResult same = run_vxtrace(
+        {"report", trace, "--html", page, "-o", output, "--no-progress"}, directory.path());
+    EXPECT_EQ(same.exit_status, 1) << output;
+    EXPECT_NE(same.err.find("same file"), std::string::npos) << same.err;
+    EXPECT_EQ(read_file(page), page_before) << output;
+  }
 
   // Interrupted while it reads: the page's temporary file goes, the previous
   // page stays.

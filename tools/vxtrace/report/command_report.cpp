@@ -1,5 +1,10 @@
 // vxtrace report: one pass through the selected records into a ReportBuilder,
 // then, when asked, the page and the text or JSON on the output.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <system_error>
+
 #include "core/decoded_record.h"
 #include "io/command_support.h"
 #include "report/report_builder.h"
@@ -71,12 +76,27 @@ std::vector<Rendering> renderings(const ReportCommandOptions &options,
   return list;
 }
 
+// Whether the page and the output would be one file, which the second
+// written would overwrite: the same path however spelled ("./a.html",
+// links), or standard output twice. A device such as /dev/null may well
+// take both.
+bool page_on_output(const std::string &page, const std::string &output) {
+  const auto standard = [](const std::string &path) { return path.empty() || path == "-"; };
+  if (standard(page) || standard(output)) return standard(page) && standard(output);
+  struct stat page_status {
+  }, output_status{};
+  if (stat(page.c_str(), &page_status) == 0 && stat(output.c_str(), &output_status) == 0)
+    return S_ISREG(page_status.st_mode) && page_status.st_dev == output_status.st_dev &&
+           page_status.st_ino == output_status.st_ino;
+  std::error_code ignored;
+  return std::filesystem::weakly_canonical(page, ignored) ==
+         std::filesystem::weakly_canonical(output, ignored);
+}
+
 }  // namespace
 
 int run_report(const ReportCommandOptions &options) {
-  const bool html_on_output =
-      options.html == options.output || (options.html == "-" && options.output.empty());
-  if (!options.html.empty() && html_on_output) {
+  if (!options.html.empty() && page_on_output(options.html, options.output)) {
     report("--html and the output name the same file; nothing was written");
     return kExitUsage;
   }
