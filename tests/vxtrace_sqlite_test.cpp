@@ -11,14 +11,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "generate/payload_writer.h"
 #include "support/vxtrace_process.h"
 #include "support/vxtrace_trace_builder.h"
 
@@ -77,6 +80,45 @@ bool same_value(const json &stored, const json &dumped) {
   return stored == dumped;
 }
 
+// Record seq's row in its kind's table, blobs selected as hex and
+// infinities, which JSON cannot hold, as null (as dump writes them).
+json payload_row(const std::string &database, const std::string &table, size_t seq) {
+  std::string columns;
+  for (const json &column : query(database, "SELECT name, type FROM pragma_table_info('" + table +
+                                                "') WHERE name != 'seq'")) {
+    const std::string name = column["name"];
+    std::string selected = name;
+    if (column["type"] == "BLOB") selected = "hex(" + name + ") AS " + name;
+    if (column["type"] == "REAL")
+      selected = "iif(abs(" + name + ") > 1e308, NULL, " + name + ") AS " + name;
+    columns += (columns.empty() ? "" : ", ") + selected;
+  }
+  const json rows = query(
+      database, "SELECT " + columns + " FROM " + table + " WHERE seq = " + std::to_string(seq));
+  return rows.empty() ? json::object() : rows[0];
+}
+
+// Record seq's rows in events and in its kind's table hold what dump printed
+// for it, field for field.
+void expect_as_dumped(const std::string &database, size_t seq, const json &dumped) {
+  SCOPED_TRACE("seq " + std::to_string(seq) + ": " + dumped.dump().substr(0, 200));
+  const json event = query(
+      database, "SELECT timestamp, id, event FROM events WHERE seq = " + std::to_string(seq))[0];
+  EXPECT_TRUE(same_value(event["timestamp"], dumped["timestamp"])) << event["timestamp"];
+  EXPECT_EQ(event["id"], dumped["id"]);
+  EXPECT_EQ(event["event"], dumped["event"]);
+  const std::string name = dumped["event"];
+  const std::string table = name.substr(name.rfind('/') + 1);
+  const json row = payload_row(database, table, seq);
+  json fields = json::object();
+  flatten(dumped["payload"], "", &fields);
+  ASSERT_EQ(row.size(), fields.size()) << row << "\n" << fields;
+  for (const auto &[key, value] : fields.items())
+    EXPECT_TRUE(same_value(row[key], value))
+        << table << "." << key << ": " << row[key].dump().substr(0, 100) << " vs "
+        << value.dump().substr(0, 100);
+}
+
 class VxtraceSqliteTest : public testing::Test {
  protected:
   ProcessResult run(std::vector<std::string> args) {
@@ -131,30 +173,75 @@ TEST_F(VxtraceSqliteTest, RowsAreTheRecordsThatStatsCountsAndDumpPrints) {
 
   const std::vector<std::string> lines = split_lines(run({"dump", trace}).out);
   ASSERT_EQ(lines.size(), 20000u);
-  for (size_t seq = 1; seq <= lines.size(); seq += 97) {
-    const json dumped = json::parse(lines[seq - 1]);
-    const json event =
-        query(db, "SELECT timestamp, id, event FROM events WHERE seq = " + std::to_string(seq))[0];
-    EXPECT_TRUE(same_value(event["timestamp"], dumped["timestamp"])) << seq;
-    EXPECT_EQ(event["id"], dumped["id"]);
-    EXPECT_EQ(event["event"], dumped["event"]);
-    const std::string name = dumped["event"];
-    const std::string table = name.substr(name.rfind('/') + 1);
-    std::string columns;
-    for (const json &column :
-         query(db, "SELECT name, type FROM pragma_table_info('" + table + "') WHERE name != 'seq'"))
-      columns += std::string(columns.empty() ? "" : ", ") +
-                 (column["type"] == "BLOB" ? "hex(" + column["name"].get<std::string>() + ") AS " +
-                                                 column["name"].get<std::string>()
-                                           : column["name"].get<std::string>());
-    const json row = query(
-        db, "SELECT " + columns + " FROM " + table + " WHERE seq = " + std::to_string(seq))[0];
-    json fields = json::object();
-    flatten(dumped["payload"], "", &fields);
-    ASSERT_EQ(row.size(), fields.size()) << row << "\n" << fields;
-    for (const auto &[key, value] : fields.items())
-      EXPECT_TRUE(same_value(row[key], value))
-          << table << "." << key << ": " << row[key] << " vs " << value;
+  for (size_t seq = 1; seq <= lines.size(); seq += 97)
+    expect_as_dumped(db, seq, json::parse(lines[seq - 1]));
+}
+
+// Values at the ends of their types, recorded in a trace file, come out of the
+// database as dump prints them, and as they were written: what one decoder
+// would get wrong in both is caught by the second check.
+TEST_F(VxtraceSqliteTest, ExtremeValuesReadBackAsDumpPrintsThemAndAsWritten) {
+  constexpr uint64_t kU64Max = std::numeric_limits<uint64_t>::max();
+  constexpr uint64_t kTwoTo63 = uint64_t{1} << 63;
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  std::vector<uint8_t> url(65535);
+  for (size_t i = 0; i < url.size(); ++i) url[i] = static_cast<uint8_t>(i * 7 + 3);
+  const auto wire = [](const auto &payload) {
+    vxtrace::PayloadBuffer buffer;
+    vxtrace::encode(buffer, payload);
+    return std::string(reinterpret_cast<const char *>(buffer.data()), buffer.size());
+  };
+  struct Case {
+    const char *event;  // short name
+    uint64_t timestamp;
+    std::string payload;
+    const char *stored;    // SQL on the record's rows in events and its table (p)
+    const char *expected;  // what the shell prints for it
+  };
+  const Case cases[] = {
+      {"network_session_created", 0, wire(network_session_payload{1, 7, 0}),
+       "printf('%llu %llu', timestamp, device_id)", "0 0"},
+      {"network_session_created", kTwoTo63, wire(network_session_payload{1, 7, kTwoTo63}),
+       "printf('%llu %llu', timestamp, device_id)", "9223372036854775808 9223372036854775808"},
+      {"network_session_created", kU64Max, wire(network_session_payload{1, 7, kU64Max}),
+       "printf('%llu %llu', timestamp, device_id)", "18446744073709551615 18446744073709551615"},
+      {"audio_flush", 1,
+       wire(audio_flush_payload{0xFFFFFFFFu, std::numeric_limits<int64_t>::min()}),
+       "p.session_id || ' ' || until_us", "4294967295 -9223372036854775808"},
+      {"audio_volume_changed", 2, wire(audio_volume_payload{3, std::nanf("")}), "quote(volume)",
+       "NULL"},
+      {"audio_volume_changed", 3, wire(audio_volume_payload{3, kInfinity}), "quote(volume)", "Inf"},
+      {"audio_volume_changed", 4, wire(audio_volume_payload{3, -kInfinity}), "quote(volume)",
+       "-Inf"},
+      {"media_channel_load_media", 5, wire(load_media_payload{4, {65535, url.data()}}),
+       "url_size || ' ' || typeof(url) || ' ' || length(url) || ' ' || hex(substr(url, -3))",
+       "65535 blob 65535 E7EEF5"},
+      {"media_channel_load_media", 6, wire(load_media_payload{4, {0, nullptr}}),
+       "url_size || ' ' || quote(url)", "0 X''"},
+  };
+  const std::string trace = directory_.file("extremes.vxt");
+  write_file(trace, build_trace([&](vxt_writer *writer) {
+               uint32_t id = 0;
+               for (const Case &c : cases) {
+                 ASSERT_TRUE(vxt_writer_define(writer, ++id,
+                                               (std::string("/velocast/") + c.event).c_str()));
+                 ASSERT_TRUE(vxt_writer_write_event(writer, id, c.timestamp, c.payload.data(),
+                                                    static_cast<uint32_t>(c.payload.size())));
+               }
+             }));
+  const std::string db = directory_.file("extremes.db");
+  const ProcessResult loaded = run({"sqlite", "-o", db, trace});
+  ASSERT_EQ(loaded.exit_status, 0) << loaded.err;
+  const std::vector<std::string> lines = split_lines(run({"dump", trace}).out);
+  ASSERT_EQ(lines.size(), std::size(cases));
+  for (size_t seq = 1; seq <= std::size(cases); ++seq) {
+    const Case &c = cases[seq - 1];
+    expect_as_dumped(db, seq, json::parse(lines[seq - 1]));
+    const json stored =
+        query(db, std::string("SELECT ") + c.stored + " AS v FROM events JOIN " + c.event +
+                      " AS p USING (seq) WHERE seq = " + std::to_string(seq));
+    ASSERT_EQ(stored.size(), 1u) << c.event;
+    EXPECT_EQ(stored[0]["v"], std::string(c.expected)) << seq << ": " << c.stored;
   }
 }
 
