@@ -198,6 +198,32 @@ TEST(VxtraceTimelineFormats, RecordsSlicesFlowsAndCountersAgreeWithTheDump) {
   }
 }
 
+// A native file of a damaged input ends with an instant that says so, after
+// every complete record, as the JSON says it in otherData.
+TEST(VxtraceTimelineFormats, NativeFileOfADamagedInputSaysWhereItEnds) {
+  TemporaryDirectory directory;
+  const std::string trace = directory.file("t.vxt");
+  ASSERT_EQ(
+      run_vxtrace({"generate", "--no-progress", "-o", trace, "--events", "500", "--seed", "6"},
+                  directory.path())
+          .exit_status,
+      0);
+  const std::string bytes = read_file(trace);
+  write_file(trace, bytes.substr(0, bytes.size() / 2));
+  const std::string pftrace = directory.file("t.pftrace");
+  const ProcessResult native =
+      run_vxtrace({"timeline", "--quiet", trace, "-o", pftrace}, directory.path());
+  EXPECT_EQ(native.exit_status, 2) << native.err;
+  const std::optional<Node> decoded = decode_with_protoc(read_file(pftrace));
+  if (!decoded) GTEST_SKIP() << "protoc is not installed";
+  const Timeline timeline = read_native(*decoded);
+  ASSERT_FALSE(timeline.events.empty());
+  const Event &last = timeline.events.back();
+  EXPECT_EQ(last.name, "input damaged");
+  for (const Event &event : timeline.events) EXPECT_LE(event.ts, last.ts);
+  EXPECT_NE(read_file(pftrace).find("at byte"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vxtrace_test
 #endif

@@ -1,5 +1,6 @@
 #include "timeline/perfetto_timeline.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -49,6 +50,7 @@ void PerfettoTimeline::declare_stage(const TrackRef &track) {
 }
 
 void PerfettoTimeline::record(const RecordEvent &event) {
+  last_timestamp_ = std::max(last_timestamp_, event.timestamp);
   const uint64_t flow[1] = {event.flow_id};
   const bool in_flow = event.flow_step != FlowStep::none;
   const bool ends_flow = event.flow_step == FlowStep::last;
@@ -104,6 +106,7 @@ void PerfettoTimeline::counter(const TrackRef &track, const CounterRule &rule, u
 
 void PerfettoTimeline::undecoded(const TrackRef &track, const EventView &event,
                                  std::string_view event_name, DecodeProblem problem) {
+  last_timestamp_ = std::max(last_timestamp_, event.timestamp);
   if (!id_name_) {
     id_name_ = writer_.intern_arg_name("id");
     error_name_ = writer_.intern_arg_name("error");
@@ -119,7 +122,21 @@ void PerfettoTimeline::undecoded(const TrackRef &track, const EventView &event,
   writer_.end_event();
 }
 
-void PerfettoTimeline::finish(const std::string &, const std::string &, uint64_t) {
+// A file cut short by damaged input says so where it is seen: an instant
+// "input damaged" on the first process, after the last record, whose
+// arguments give the reason and the records written.
+void PerfettoTimeline::finish(const std::string &, const std::string &input_error,
+                              uint64_t records) {
+  if (!input_error.empty()) {
+    if (process_tracks_.empty()) process_tracks_.resize(1);
+    if (!process_tracks_.front())
+      process_tracks_.front() = writer_.add_process_track("receiver", process_rank(0));
+    writer_.begin_event({TrackEventType::instant, process_tracks_.front(), last_timestamp_,
+                         writer_.intern_event_name("input damaged")});
+    writer_.add_string(writer_.intern_arg_name("error"), input_error);
+    writer_.add_uint(writer_.intern_arg_name("records"), records);
+    writer_.end_event();
+  }
   writer_.finish();
 }
 

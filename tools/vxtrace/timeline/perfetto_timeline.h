@@ -50,6 +50,7 @@ class PerfettoTimeline final : public TimelineFormat {
   std::map<std::tuple<uint32_t, std::string_view, std::string_view>, TrackId> counter_tracks_;
   std::vector<Held> held_;  // by slot
   ArgNameId payload_name_, id_name_, error_name_, raw_name_;
+  uint64_t last_timestamp_ = 0;  // of the records written
 };
 
 }  // namespace vxtrace
