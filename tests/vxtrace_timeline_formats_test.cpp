@@ -122,17 +122,24 @@ std::string end_of(const std::string &begin) {
   return known == pairs.end() ? "not a begin: " + begin : "/velocast/" + known->second;
 }
 
+// t.vxt in directory, of events generated from seed; "" when generate failed.
+std::string generated_trace(const TemporaryDirectory &directory, const char *events,
+                            const char *seed) {
+  const std::string trace = directory.file("t.vxt");
+  const ProcessResult made =
+      run_vxtrace({"generate", "--no-progress", "-o", trace, "--events", events, "--seed", seed},
+                  directory.path());
+  EXPECT_EQ(made.exit_status, 0) << made.err;
+  return made.exit_status == 0 ? trace : "";
+}
+
 // Both formats tell the same story: every record once at its exact time,
 // slices that nest on their tracks, flows that go forward in time through
 // one packet's or frame's stages, counters that are payload values.
 TEST(VxtraceTimelineFormats, RecordsSlicesFlowsAndCountersAgreeWithTheDump) {
   TemporaryDirectory directory;
-  const std::string trace = directory.file("t.vxt");
-  ASSERT_EQ(
-      run_vxtrace({"generate", "--no-progress", "-o", trace, "--events", "20000", "--seed", "5"},
-                  directory.path())
-          .exit_status,
-      0);
+  const std::string trace = generated_trace(directory, "20000", "5");
+  ASSERT_FALSE(trace.empty());
   const ProcessResult dumped = run_vxtrace({"dump", "--quiet", trace}, directory.path());
   std::multiset<std::pair<uint64_t, std::string>> records;
   std::multiset<std::pair<uint64_t, double>> numbers;  // every numeric payload field
@@ -202,12 +209,8 @@ TEST(VxtraceTimelineFormats, RecordsSlicesFlowsAndCountersAgreeWithTheDump) {
 // every complete record, as the JSON says it in otherData.
 TEST(VxtraceTimelineFormats, NativeFileOfADamagedInputSaysWhereItEnds) {
   TemporaryDirectory directory;
-  const std::string trace = directory.file("t.vxt");
-  ASSERT_EQ(
-      run_vxtrace({"generate", "--no-progress", "-o", trace, "--events", "500", "--seed", "6"},
-                  directory.path())
-          .exit_status,
-      0);
+  const std::string trace = generated_trace(directory, "500", "6");
+  ASSERT_FALSE(trace.empty());
   const std::string bytes = read_file(trace);
   write_file(trace, bytes.substr(0, bytes.size() / 2));
   const std::string pftrace = directory.file("t.pftrace");
