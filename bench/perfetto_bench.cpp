@@ -260,7 +260,7 @@ uint64_t write_timeline(const std::vector<uint8_t> &trace, Format format, Memory
   vxtrace::EventView event;
   while (session.next(&event)) {
     const vxtrace::DecodedRecord record(event, session.iterator(), &allocator);
-    model.add(event, record);
+    model.add(0, event, record);
   }
   model.finish("trace", "");
   sink.flush();
