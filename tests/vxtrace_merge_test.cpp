@@ -204,6 +204,15 @@ TEST_F(VxtraceMergeTest, EveryReadingCommandTellsTheInputsApart) {
   size_t of_a = 0;
   for (const auto &[input, id] : sessions) of_a += input == a_;
   EXPECT_EQ(of_a, report_a["sessions"].size());
+  // Each buffer is one receiver: its sink's figures are its own, and they add
+  // up to the whole.
+  const json &sinks = report["receiver"]["inputs"];
+  ASSERT_EQ(sinks.size(), 2u);
+  EXPECT_EQ(sinks[0]["input"], a_);
+  EXPECT_EQ(sinks[0]["audio_sink"], report_a["receiver"]["audio_sink"]);
+  EXPECT_EQ(sinks[0]["audio_sink"]["writes"].get<uint64_t>() +
+                sinks[1]["audio_sink"]["writes"].get<uint64_t>(),
+            report["receiver"]["audio_sink"]["writes"].get<uint64_t>());
 }
 
 }  // namespace

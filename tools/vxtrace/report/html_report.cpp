@@ -250,21 +250,34 @@ void write_overview(std::string &out, const Report &report) {
   }
 }
 
+std::string clock_lead_range(const AudioSinkFigures &sink) {
+  if (sink.clock_drift_updates == 0) return "";
+  std::string range;
+  append_int(range, sink.clock_lead_min_ns);
+  range.append(" to ");
+  append_int(range, sink.clock_lead_max_ns);
+  return range;
+}
+
 void write_receiver(std::string &out, const Report &report) {
   const AudioSinkFigures &sink = report.audio_sink;
   out.append("<h2>Receiver</h2>\n");
-  Table table(out, {"audio sink", "value"});
-  table.row({"writes", number(sink.writes)});
-  table.row({"silence writes", number(sink.silence_writes)});
-  table.row({"dropped samples", number(sink.dropped_samples)});
-  if (sink.clock_drift_updates != 0) {
-    std::string range;
-    append_int(range, sink.clock_lead_min_ns);
-    range.append(" to ");
-    append_int(range, sink.clock_lead_max_ns);
-    table.row({"clock lead (ns)", range});
+  {
+    Table table(out, {"audio sink", "value"});
+    table.row({"writes", number(sink.writes)});
+    table.row({"silence writes", number(sink.silence_writes)});
+    table.row({"dropped samples", number(sink.dropped_samples)});
+    if (sink.clock_drift_updates != 0) table.row({"clock lead (ns)", clock_lead_range(sink)});
+    table.row({"audio queue reads", number(report.audio_queue_reads)});
   }
-  table.row({"audio queue reads", number(report.audio_queue_reads)});
+  if (report.inputs.size() < 2) return;
+  // Each buffer is one receiver, whose sink may run dry on its own.
+  Table table(out, {"input", "writes", "silence writes", "dropped samples", "clock lead (ns)"});
+  for (size_t i = 0; i < report.inputs.size(); ++i) {
+    const AudioSinkFigures &own = audio_sink_of_input(report, i);
+    table.row({report.inputs[i], number(own.writes), number(own.silence_writes),
+               number(own.dropped_samples), clock_lead_range(own)});
+  }
 }
 
 void write_latency_data(std::string &out, const SessionPlots &plots) {

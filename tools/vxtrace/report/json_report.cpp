@@ -162,10 +162,8 @@ void write_session(JsonWriter &json, const SessionFigures &session, const std::s
   json.close('}');
 }
 
-void write_receiver(JsonWriter &json, const AudioSinkFigures &sink) {
+void write_audio_sink(JsonWriter &json, const AudioSinkFigures &sink) {
   const bool lead = sink.clock_drift_updates != 0;
-  json.key("receiver");
-  json.open('{');
   json.key("audio_sink");
   json.open('{');
   json.member("writes", sink.writes);
@@ -176,6 +174,24 @@ void write_receiver(JsonWriter &json, const AudioSinkFigures &sink) {
   json.key("clock_lead_ns_max");
   lead ? json.signed_number(sink.clock_lead_max_ns) : json.null();
   json.close('}');
+}
+
+// The sink over all inputs; with several, also each input's own.
+void write_receiver(JsonWriter &json, const Report &report) {
+  json.key("receiver");
+  json.open('{');
+  write_audio_sink(json, report.audio_sink);
+  if (report.inputs.size() > 1) {
+    json.key("inputs");
+    json.open('[');
+    for (size_t i = 0; i < report.inputs.size(); ++i) {
+      json.open('{');
+      json.member_text("input", report.inputs[i]);
+      write_audio_sink(json, audio_sink_of_input(report, i));
+      json.close('}');
+    }
+    json.close(']');
+  }
   json.close('}');
 }
 
@@ -211,7 +227,7 @@ void write_json_report(const Report &report, const ReportSink &sink) {
   }
   json.close(']');
   json.break_line();
-  write_receiver(json, report.audio_sink);
+  write_receiver(json, report);
   json.close('}');
   out.push_back('\n');
 }

@@ -106,6 +106,10 @@ struct SessionPlots {
   uint64_t drop_window_ns = 0;
 };
 
+// The audio sink of input i of report, zero when it had no receiver record.
+struct Report;
+const AudioSinkFigures &audio_sink_of_input(const Report &report, size_t i);
+
 struct Report {
   ReportOptions options;
   std::vector<std::string> inputs;  // as the caller names them
@@ -123,8 +127,16 @@ struct Report {
   // In order of first appearance; a deque, so that thousands of sessions
   // grow without copies.
   std::deque<SessionFigures> sessions;
-  AudioSinkFigures audio_sink;
+  AudioSinkFigures audio_sink;  // over all inputs
+  // By input (index in inputs); shorter when the last inputs had no receiver
+  // record.
+  std::vector<AudioSinkFigures> audio_sink_by_input;
   std::vector<SessionPlots> plots;  // in session order
 };
+
+inline const AudioSinkFigures &audio_sink_of_input(const Report &report, size_t i) {
+  static const AudioSinkFigures kNone;
+  return i < report.audio_sink_by_input.size() ? report.audio_sink_by_input[i] : kNone;
+}
 
 }  // namespace vxtrace::reporting

@@ -215,23 +215,29 @@ class ReportBuilder::State {
 
   void add_receiver_record(EventKind kind, const void *record) {
     ++report_.receiver_events;
-    AudioSinkFigures &sink = report_.audio_sink;
+    if (kind == EventKind::audio_queue_read) ++report_.audio_queue_reads;
+    // The sink is counted over all inputs and for its own input: each buffer
+    // is one receiver, whose sink may run dry on its own.
+    std::vector<AudioSinkFigures> &by_input = report_.audio_sink_by_input;
+    if (by_input.size() <= source_) by_input.resize(size_t{source_} + 1);
+    add_sink_record(kind, record, &report_.audio_sink);
+    add_sink_record(kind, record, &by_input[source_]);
+  }
+
+  void add_sink_record(EventKind kind, const void *record, AudioSinkFigures *sink) const {
     switch (kind) {
       case EventKind::audio_sink_write_data:
-        ++sink.writes;
+        ++sink->writes;
         break;
       case EventKind::audio_sink_write_silence:
-        ++sink.silence_writes;
+        ++sink->silence_writes;
         break;
       case EventKind::audio_sink_dropped_samples:
-        sink.dropped_samples +=
+        sink->dropped_samples +=
             static_cast<uint64_t>(read(kind, sink_fields_.dropped_samples, record).value_or(0));
         break;
       case EventKind::audio_sink_clock_drift_update:
-        note_clock_lead(read(kind, sink_fields_.clock_lead, record));
-        break;
-      case EventKind::audio_queue_read:
-        ++report_.audio_queue_reads;
+        note_clock_lead(read(kind, sink_fields_.clock_lead, record), sink);
         break;
       default:
         break;
@@ -244,12 +250,11 @@ class ReportBuilder::State {
     return pipeline::read_integer_field(kind, *field, record);
   }
 
-  void note_clock_lead(std::optional<int64_t> lead) {
+  static void note_clock_lead(std::optional<int64_t> lead, AudioSinkFigures *sink) {
     if (!lead) return;
-    AudioSinkFigures &sink = report_.audio_sink;
-    if (sink.clock_drift_updates++ == 0) sink.clock_lead_min_ns = sink.clock_lead_max_ns = *lead;
-    sink.clock_lead_min_ns = std::min(sink.clock_lead_min_ns, *lead);
-    sink.clock_lead_max_ns = std::max(sink.clock_lead_max_ns, *lead);
+    if (sink->clock_drift_updates++ == 0) sink->clock_lead_min_ns = sink->clock_lead_max_ns = *lead;
+    sink->clock_lead_min_ns = std::min(sink->clock_lead_min_ns, *lead);
+    sink->clock_lead_max_ns = std::max(sink->clock_lead_max_ns, *lead);
   }
 
   // Null when the session would be one too many.

@@ -182,10 +182,10 @@ void write_session(std::string &out, const SessionFigures &session, const std::s
   write_spans(out, session);
 }
 
-void write_receiver(std::string &out, const Report &report) {
-  const AudioSinkFigures &sink = report.audio_sink;
-  out.append("\nreceiver: ").append(number(report.receiver_events)).append(" records\n");
-  out.append("  audio sink: ")
+void write_audio_sink(std::string &out, const std::string &label, const AudioSinkFigures &sink) {
+  out.append("  ")
+      .append(label)
+      .append(": ")
       .append(number(sink.writes))
       .append(" writes, ")
       .append(number(sink.silence_writes))
@@ -200,6 +200,15 @@ void write_receiver(std::string &out, const Report &report) {
     lead.append(" ns over ").append(number(sink.clock_drift_updates)).append(" updates\n");
     out.append(lead);
   }
+}
+
+void write_receiver(std::string &out, const Report &report) {
+  out.append("\nreceiver: ").append(number(report.receiver_events)).append(" records\n");
+  write_audio_sink(out, "audio sink", report.audio_sink);
+  if (report.inputs.size() > 1)
+    for (size_t i = 0; i < report.inputs.size(); ++i)
+      write_audio_sink(out, "audio sink of " + printable(report.inputs[i]),
+                       audio_sink_of_input(report, i));
   out.append("  audio queue: ").append(number(report.audio_queue_reads)).append(" reads\n");
 }
 
