@@ -368,31 +368,34 @@ TEST(ReportCommand, WritesItsFilesWholeOrNotAtAll) {
     EXPECT_EQ(read_file(page), page_before) << output;
   }
 
-  // Interrupted while it reads: the page's temporary file goes, the previous
-  // page stays.
-  vxtrace_test::write_file(page, "the previous page");
+  // Interrupted while it reads: the temporary file goes, the previous file
+  // stays; dump and timeline write their files the same way.
   const std::string fifo = directory.file("input.fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  // Read-write: the open waits for no reader, the child's for no writer.
-  const int writer = open(fifo.c_str(), O_RDWR);
-  ASSERT_GE(writer, 0);
-  const int pid = vxtrace_test::start_vxtrace(
-      {"report", "-q", "--no-progress", "--html", page, "-"}, directory.path(), fifo);
   const std::string header = read_file(trace).substr(0, 16);
-  ASSERT_EQ(write(writer, header.data(), header.size()), ssize_t(header.size()));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (files_in(directory.path()).size() < 6 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  const std::vector<std::string> while_running = files_in(directory.path());
-  kill(pid, SIGINT);
-  const vxtrace_test::ProcessResult interrupted =
-      vxtrace_test::wait_for_vxtrace(pid, directory.path());
-  close(writer);
-  ASSERT_EQ(while_running.size(), 6u);
-  EXPECT_EQ(while_running[0].rfind(".page.html.", 0), 0u) << while_running[0];
-  EXPECT_EQ(interrupted.signal, SIGINT) << interrupted.err;
-  EXPECT_EQ(read_file(page), "the previous page");
-  EXPECT_EQ(files_in(directory.path()).size(), 5u);
+  for (const std::string command : {"report", "dump", "timeline"}) {
+    vxtrace_test::write_file(page, "the previous page");
+    // Read-write: the open waits for no reader, the child's for no writer.
+    const int writer = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(writer, 0);
+    const std::string output_option = command == "report" ? "--html" : "-o";
+    const int pid = vxtrace_test::start_vxtrace(
+        {command, "-q", "--no-progress", output_option, page, "-"}, directory.path(), fifo);
+    ASSERT_EQ(write(writer, header.data(), header.size()), ssize_t(header.size()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (files_in(directory.path()).size() < 6 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::vector<std::string> while_running = files_in(directory.path());
+    kill(pid, SIGINT);
+    const vxtrace_test::ProcessResult interrupted =
+        vxtrace_test::wait_for_vxtrace(pid, directory.path());
+    close(writer);
+    ASSERT_EQ(while_running.size(), 6u) << command;
+    EXPECT_EQ(while_running[0].rfind(".page.html.", 0), 0u) << while_running[0];
+    EXPECT_EQ(interrupted.signal, SIGINT) << command << ": " << interrupted.err;
+    EXPECT_EQ(read_file(page), "the previous page") << command;
+    EXPECT_EQ(files_in(directory.path()).size(), 5u) << command;
+  }
 }
 
 }  // namespace

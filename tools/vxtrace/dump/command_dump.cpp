@@ -12,6 +12,7 @@
 #include "dump/event_line_writer.h"
 #include "dump/parallel_dump.h"
 #include "io/command_support.h"
+#include "io/file_output.h"
 #include "select/merged_records.h"
 #include "text/output_sink.h"
 

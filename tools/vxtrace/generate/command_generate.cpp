@@ -12,6 +12,7 @@
 #include "generate/generate_command.h"
 #include "generate/generator.h"
 #include "io/command_support.h"
+#include "io/file_output.h"
 #include "io/pending_file.h"
 #include "io/progress.h"
 

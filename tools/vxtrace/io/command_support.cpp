@@ -119,37 +119,6 @@ bool output_is_an_input(const std::string &path, const std::vector<std::string> 
   return true;
 }
 
-namespace {
-
-int open_output_file(const std::string &path, const std::vector<std::string> &inputs) {
-  if (output_is_an_input(path, inputs)) return -1;
-  if (is_standard_stream(path)) return STDOUT_FILENO;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) report(path + ": cannot create: " + std::strerror(errno));
-  return fd;
-}
-
-bool close_output_file(int fd, const std::string &path, bool written) {
-  if (fd == STDOUT_FILENO || close(fd) == 0 || !written) return written;
-  report(path + ": " + std::strerror(errno));
-  return false;
-}
-
-}  // namespace
-
-std::optional<bool> write_output(const std::string &path, const std::vector<std::string> &inputs,
-                                 const std::function<bool(OutputSink *)> &write) {
-  const int fd = open_output_file(path, inputs);
-  if (fd < 0) return std::nullopt;
-  bool written = false;
-  {
-    OutputSink sink(fd);
-    written = write(&sink);
-    if (!written) report("cannot write the output: " + sink.error());
-  }
-  return close_output_file(fd, path, written);
-}
-
 std::vector<std::string> OpenedInput::paths() const {
   std::vector<std::string> paths;
   for (const OpenedSource &source : sources) paths.push_back(source.path);

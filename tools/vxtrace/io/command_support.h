@@ -59,15 +59,6 @@ std::vector<std::string> files_read(const InputOptions &options, const OpenedInp
 // destroy; nothing should then be opened.
 bool output_is_an_input(const std::string &path, const std::vector<std::string> &inputs);
 
-// Creates the output file (standard output for "" and "-"), lets write fill
-// it through a sink, reports a failed write and closes the file. The output
-// is refused when it is one of the inputs ("-" for standard input), before
-// anything is opened, since truncating it would destroy the trace being
-// read. nullopt, reported, when the output could not be opened; otherwise
-// whether everything was written (a failed close loses data too).
-std::optional<bool> write_output(const std::string &path, const std::vector<std::string> &inputs,
-                                 const std::function<bool(OutputSink *)> &write);
-
 // Why inputs ended early, or "" when every input was read to its end: the
 // readers' messages (which name their input), joined by "; ".
 std::string input_errors(const OpenedInput &opened);

@@ -7,9 +7,9 @@
 
 #include "core/decoded_record.h"
 #include "io/command_support.h"
+#include "io/file_output.h"
 #include "report/report_builder.h"
 #include "report/report_command.h"
-#include "report/report_output.h"
 #include "report/report_writers.h"
 #include "schema/event_kind.h"
 #include "select/merged_records.h"
@@ -53,7 +53,7 @@ reporting::Report build_report(const ReportCommandOptions &options, const Select
 
 // A rendering and where it goes.
 struct Rendering {
-  ReportOutput output;
+  FileOutput output;
   void (*render)(const reporting::Report &, const reporting::ReportSink &);
 
   bool write(const reporting::Report &built) {
@@ -70,8 +70,8 @@ std::vector<Rendering> renderings(const ReportCommandOptions &options,
                                   const std::vector<std::string> &inputs) {
   std::vector<Rendering> list;
   if (!options.html.empty())
-    list.push_back({ReportOutput(options.html, inputs), reporting::write_html_report});
-  list.push_back({ReportOutput(options.output, inputs),
+    list.push_back({FileOutput(options.html, inputs), reporting::write_html_report});
+  list.push_back({FileOutput(options.output, inputs),
                   options.json ? reporting::write_json_report : reporting::write_text_report});
   return list;
 }

@@ -8,6 +8,7 @@
 
 #include "core/decoded_record.h"
 #include "io/command_support.h"
+#include "io/file_output.h"
 #include "select/merged_records.h"
 #include "text/output_sink.h"
 #include "timeline/perfetto_timeline.h"

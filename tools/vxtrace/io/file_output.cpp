@@ -1,5 +1,6 @@
-#include "report/report_output.h"
+#include "io/file_output.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,9 +28,37 @@ std::string file_named_by(const std::string &path) {
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
+int open_in_place(const std::string &path, const std::vector<std::string> &inputs) {
+  if (output_is_an_input(path, inputs)) return -1;
+  if (is_standard_output(path)) return STDOUT_FILENO;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) report(path + ": cannot create: " + std::strerror(errno));
+  return fd;
+}
+
+bool close_in_place(int fd, const std::string &path, bool written) {
+  if (fd == STDOUT_FILENO || close(fd) == 0 || !written) return written;
+  report(path + ": " + std::strerror(errno));
+  return false;
+}
+
+// Standard output, a device or a pipe: written as it comes.
+bool write_in_place(const std::string &path, const std::vector<std::string> &inputs,
+                    const std::function<bool(OutputSink *)> &write) {
+  const int fd = open_in_place(path, inputs);
+  if (fd < 0) return false;
+  bool written = false;
+  {
+    OutputSink sink(fd);
+    written = write(&sink);
+    if (!written) report("cannot write the output: " + sink.error());
+  }
+  return close_in_place(fd, path, written);
+}
+
 }  // namespace
 
-ReportOutput::ReportOutput(std::string path, std::vector<std::string> inputs)
+FileOutput::FileOutput(std::string path, std::vector<std::string> inputs)
     : path_(std::move(path)), inputs_(std::move(inputs)) {
   if (is_standard_output(path_)) {
     in_place_ = true;
@@ -49,7 +78,7 @@ ReportOutput::ReportOutput(std::string path, std::vector<std::string> inputs)
   mode_ = existing.st_mode & 07777;
 }
 
-bool ReportOutput::acceptable() const {
+bool FileOutput::acceptable() const {
   if (output_is_an_input(path_, inputs_)) return false;
   struct stat existing {};
   if (is_standard_output(path_) || stat(path_.c_str(), &existing) != 0) return true;
@@ -63,7 +92,7 @@ bool ReportOutput::acceptable() const {
   return false;
 }
 
-bool ReportOutput::open() {
+bool FileOutput::open() {
   if (in_place_ || pending_ != nullptr) return true;
   pending_ = std::make_unique<PendingFile>(file_);
   if (!pending_->opened()) {
@@ -75,8 +104,8 @@ bool ReportOutput::open() {
   return true;
 }
 
-bool ReportOutput::write(const std::function<bool(OutputSink *)> &write) {
-  if (in_place_) return write_output(path_, inputs_, write).value_or(false);
+bool FileOutput::write(const std::function<bool(OutputSink *)> &write) {
+  if (in_place_) return write_in_place(path_, inputs_, write);
   if (!open()) return false;
   bool written = false;
   {
@@ -87,6 +116,13 @@ bool ReportOutput::write(const std::function<bool(OutputSink *)> &write) {
   written = written && pending_->commit(true);
   pending_.reset();  // a file not committed goes
   return written;
+}
+
+std::optional<bool> write_output(const std::string &path, const std::vector<std::string> &inputs,
+                                 const std::function<bool(OutputSink *)> &write) {
+  FileOutput output(path, inputs);
+  if (!output.acceptable() || !output.open()) return std::nullopt;
+  return output.write(write);
 }
 
 }  // namespace vxtrace

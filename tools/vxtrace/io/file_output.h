@@ -1,13 +1,15 @@
-// Where a rendering of the report goes. A file, new or replaced, is written
-// under a temporary name beside it and renamed when complete, so that an
+// Where a command's output goes. A file, new or replaced, is written under a
+// temporary name beside it and renamed when complete, so that an
 // interrupted or failed run leaves the previous file (or none) under its
-// name, never half a page. Standard output, devices and pipes are written in
-// place. An existing file is replaced, as dump and timeline replace theirs:
-// a report is remade from its trace at will.
+// name, never half an output that could pass for a whole one. Standard
+// output, devices and pipes are written in place. An existing file is
+// replaced (keeping its mode, and the link that names it): an output is
+// remade from its trace at will.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,10 +18,10 @@
 
 namespace vxtrace {
 
-class ReportOutput {
+class FileOutput {
  public:
   // path "" or "-" is standard output; inputs are the files being read.
-  ReportOutput(std::string path, std::vector<std::string> inputs);
+  FileOutput(std::string path, std::vector<std::string> inputs);
 
   // Refuses, reported, an output that is one of the inputs, a directory, or
   // a file that open(2) could not write either.
@@ -43,5 +45,14 @@ class ReportOutput {
   mode_t mode_ = 0;  // of the file replaced; 0 for a new file
   std::unique_ptr<PendingFile> pending_;
 };
+
+// Writes one output whole through FileOutput: nullopt, reported, when it was
+// refused or could not be created (nothing was written); otherwise whether
+// everything was written (a failed close or rename loses data too). The
+// output is refused when it is one of the inputs ("-" for standard input),
+// before anything is opened, since truncating it would destroy the trace
+// being read.
+std::optional<bool> write_output(const std::string &path, const std::vector<std::string> &inputs,
+                                 const std::function<bool(OutputSink *)> &write);
 
 }  // namespace vxtrace
