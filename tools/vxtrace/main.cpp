@@ -93,6 +93,7 @@ CLI::Validator trace_time() {
 void add_selection_options(CLI::App *command, vxtrace::InputOptions *in) {
   const std::string time_forms =
       ": a timestamp in ns as dump prints it, or + and a duration from the first data record "
+      "(of the earliest input) "
       "(+90s, +37m12.5s, +1h, +250ms, +40us, +1500ns)";
   command->add_option("--begin", in->begin, "Keep data records at or after T" + time_forms)
       ->check(trace_time())
@@ -118,7 +119,7 @@ void add_input_options(CLI::App *command, vxtrace::InputOptions *in) {
                    "input (once)")
       ->check(non_empty_path())
       ->required()
-      ->type_name("FILE...");
+      ->type_name("FILE");
   command->parse_complete_callback([in] {
     if (std::count(in->inputs.begin(), in->inputs.end(), "-") > 1)
       throw CLI::ValidationError("input", "standard input (-) can be read only once");
