@@ -104,6 +104,7 @@ struct DecodedTrace {
     EXPECT_EQ(paths.count(track), 1u) << "event before its track";
     std::string line = timestamp + " | " + event.get("type") + " | " + paths[track];
     if (event.child("name_iid")) line += " | " + interned["event_names"][event.get("name_iid")];
+    if (event.child("name")) line += " | " + event.get("name");
     if (event.child("category_iids"))
       line += " [" + interned["event_categories"][event.get("category_iids")] + "]";
     for (const char *field : {"flow_ids", "terminating_flow_ids"}) {
@@ -250,6 +251,32 @@ TEST(PerfettoWriter, TracksEventsFlowsCountersAndArgumentsDecodeAsWritten) {
   expect_slices_nest(read.events);
   EXPECT_EQ(read.flows,
             (std::map<std::string, std::vector<std::string>>{{"12884901895", {"1000", "3500"}}}));
+}
+
+// A trace may define any number of event names: past the table's bound, new
+// names are written out on their events, and the names already interned
+// keep their ids, so memory stays bounded and every event keeps its name.
+TEST(PerfettoWriter, EventNamesPastTheInternBoundAreWrittenOut) {
+  constexpr size_t kBound = PerfettoWriter::kMostInternedEventNames;
+  std::string trace;
+  std::vector<std::string> expected;
+  {
+    PerfettoWriter writer([&](std::string_view bytes) { trace.append(bytes); });
+    const TrackId track = writer.add_process_track("p", 0);
+    const auto write = [&](const std::string &name) {
+      const EventNameId id = writer.intern_event_name(name);
+      writer.write_event({TrackEventType::instant, track, expected.size(), id});
+      expected.push_back(std::to_string(expected.size()) + " | TYPE_INSTANT | p | " + name);
+    };
+    for (size_t i = 0; i < kBound + 2; ++i) write("name " + std::to_string(i));
+    EXPECT_EQ(writer.intern_event_name("name 0").iid, 1u);
+    EXPECT_EQ(writer.intern_event_name("name " + std::to_string(kBound)).iid, 0u);
+    write("name 0");
+  }
+  const std::optional<Node> decoded = decode_with_protoc(trace);
+  if (!decoded) GTEST_SKIP() << "protoc is not installed";
+  const DecodedTrace read(*decoded);
+  EXPECT_EQ(read.events, expected);
 }
 
 // ---- The payload walk's arguments ----

@@ -44,6 +44,7 @@ constexpr uint32_t kCounterValue = 30;
 constexpr uint32_t kDoubleCounterValue = 44;
 constexpr uint32_t kFlowIds = 47;
 constexpr uint32_t kTerminatingFlowIds = 48;
+constexpr uint32_t kName = 23;
 constexpr uint64_t kCounterType = 4;
 }  // namespace event
 namespace annotation {
@@ -201,6 +202,8 @@ uint64_t PerfettoWriter::intern(InternTable *table, uint32_t interned_data_field
 }
 
 EventNameId PerfettoWriter::intern_event_name(std::string_view name) {
+  if (event_names_.size() >= kMostInternedEventNames && !event_names_.contains(name))
+    return {0, name};
   return {intern(&event_names_, interned::kEventNames, name)};
 }
 
@@ -226,12 +229,15 @@ void PerfettoWriter::begin_event(const TrackEventHead &head) {
 void PerfettoWriter::write_event_body(const TrackEventHead &head, bool with_type) {
   if (with_type) out_.varint_field(event::kType, static_cast<uint64_t>(head.type));
   if (head.track) out_.varint_field(event::kTrackUuid, head.track.uuid);
-  if (head.name) out_.varint_field(event::kNameIid, head.name.iid);
+  if (head.name.iid != 0)
+    out_.varint_field(event::kNameIid, head.name.iid);
+  else if (!head.name.text.empty())
+    string_field(&out_, event::kName, head.name.text);
   if (head.category) out_.varint_field(event::kCategoryIids, head.category.iid);
   for (const uint64_t id : head.flow_ids) out_.fixed64_field(event::kFlowIds, id);
   for (const uint64_t id : head.terminating_flow_ids)
     out_.fixed64_field(event::kTerminatingFlowIds, id);
-  event_uses_interned_ = head.name || head.category;
+  event_uses_interned_ = head.name.iid != 0 || head.category;
   event_open_ = true;
 }
 

@@ -63,9 +63,12 @@ struct TrackId {
   uint64_t uuid = 0;
   explicit operator bool() const { return uuid != 0; }
 };
+// An interned event name, or, once the table is full, the name itself,
+// which must then live until the event is begun.
 struct EventNameId {
   uint64_t iid = 0;
-  explicit operator bool() const { return iid != 0; }
+  std::string_view text;  // when iid is 0
+  explicit operator bool() const { return iid != 0 || !text.empty(); }
 };
 struct CategoryId {
   uint64_t iid = 0;
@@ -129,7 +132,11 @@ class PerfettoWriter {
   TrackId add_counter_track(TrackId parent, std::string_view name, std::string_view unit_name,
                             int32_t sort_rank);
 
-  // ---- Interning. The same string always gives the same id.
+  // ---- Interning. The same string always gives the same id. Event names
+  // come from the trace, which may define any number of them: past
+  // kMostInternedEventNames a new name is written out on each event instead,
+  // so that memory stays bounded.
+  static constexpr size_t kMostInternedEventNames = size_t{1} << 16;
   EventNameId intern_event_name(std::string_view name);
   CategoryId intern_category(std::string_view name);
   ArgNameId intern_arg_name(std::string_view name);
