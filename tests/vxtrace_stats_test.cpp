@@ -78,6 +78,25 @@ TEST_F(VxtraceStatsTest, NamesRebindingTheSameIdsAreCountedApart) {
   EXPECT_EQ(stats["total"]["definitions"], kNames);
 }
 
+// A hostile trace may define millions of names: past 65536 the later ones
+// are counted together (event null), and the totals stay exact.
+TEST_F(VxtraceStatsTest, NamesPastTheBoundAreCountedTogether) {
+  constexpr int kNames = 65536 + 3;
+  const json stats = stats_of([&](vxt_writer *writer) {
+    for (int i = 0; i < kNames; ++i) {
+      const std::string name = "/x/" + std::to_string(i);
+      vxt_writer_define(writer, 1 + i % 2, name.c_str());
+      vxt_writer_write_event(writer, 1 + i % 2, i, "ab", 2);
+    }
+  });
+  ASSERT_EQ(stats["events"].size(), 65537u);
+  const json &others = stats["events"].back();
+  EXPECT_TRUE(others["event"].is_null());
+  EXPECT_EQ(others["count"], 3);
+  EXPECT_EQ(others["payload_bytes"], 6);
+  EXPECT_EQ(stats["total"]["events"], kNames);
+}
+
 // Every kind of failure is counted where it belongs: a short payload and a
 // name without a decoder against their names, an unknown id only in the
 // totals.

@@ -23,6 +23,7 @@ namespace {
 
 struct EventTally {
   std::string name;
+  bool other_names = false;  // the names past the bound, counted together
   uint64_t count = 0;
   uint64_t failures = 0;  // no decoder, or a payload that did not decode
   uint64_t payload_bytes = 0;
@@ -78,16 +79,24 @@ class StatsCollector {
     }
   }
 
-  // Most frequent first; equal counts by name.
+  // Most frequent first; equal counts by name; the other names last.
   std::vector<EventTally> tallies() const {
     std::vector<EventTally> sorted;
-    sorted.reserve(by_name_.size());
+    sorted.reserve(by_name_.size() + 1);
     for (const auto &[name, tally] : by_name_) sorted.push_back(tally);
     std::sort(sorted.begin(), sorted.end(), [](const EventTally &a, const EventTally &b) {
       return a.count != b.count ? a.count > b.count : a.name < b.name;
     });
+    if (other_names_.count != 0) sorted.push_back(other_names_);
     return sorted;
   }
+
+  // Whether more names came than kMostNames.
+  bool names_bounded() const { return other_names_.count != 0; }
+
+  // A trace has a few hundred names; a damaged or hostile one may define
+  // millions, which would each cost a tally.
+  static constexpr size_t kMostNames = 65536;
 
   const TraceTotals &totals() const { return totals_; }
   const std::vector<TraceTotals> &by_input() const { return by_input_; }
@@ -98,6 +107,7 @@ class StatsCollector {
   EventTally &tally_of(std::string_view name) {
     auto found = by_name_.find(name);
     if (found == by_name_.end()) {
+      if (by_name_.size() >= kMostNames) return other_names_;
       found = by_name_.emplace(std::string(name), EventTally{}).first;
       found->second.name = found->first;
     }
@@ -105,6 +115,7 @@ class StatsCollector {
   }
 
   std::unordered_map<std::string, EventTally, NameHash, std::equal_to<>> by_name_;
+  EventTally other_names_{"(other names)", true};
   TraceTotals totals_;
   std::vector<TraceTotals> by_input_;
 };
@@ -201,7 +212,10 @@ void append_json(std::string *out, const std::vector<EventTally> &tallies,
   out->append("{\"events\": [");
   for (size_t i = 0; i < tallies.size(); ++i) {
     out->append(i == 0 ? "{\"event\": " : ", {\"event\": ");
-    append_json_string(out, tallies[i].name);
+    if (tallies[i].other_names)
+      out->append("null");
+    else
+      append_json_string(out, tallies[i].name);
     out->append(", ");
     append_number_member(out, "count", tallies[i].count);
     out->append(", ");
@@ -233,6 +247,10 @@ int run_stats(const StatsOptions &options) {
   if (opened.sources.empty()) return opened.exit_status;
   StatsCollector stats(opened);
   collect(opened, *selection, options.in.progress, &stats);
+  if (stats.names_bounded())
+    report("more than " + std::to_string(StatsCollector::kMostNames) +
+           " event names: the later ones are counted together as \"(other names)\" (JSON: "
+           "\"event\": null)");
   {
     OutputSink sink(STDOUT_FILENO);
     if (options.json) {
