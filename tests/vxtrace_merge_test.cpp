@@ -1,6 +1,7 @@
 // Several inputs merged by timestamp: the merged dump is the union of the
 // single dumps in a stable timestamp order, under every selection and on any
-// number of workers; an input whose timestamps go back keeps its own order
+// number of workers (one thread per input, or all on one); an input whose
+// timestamps go back keeps its own order
 // and is reported once; damage in one input leaves the others whole; and
 // every reading command keeps the sessions of different inputs apart.
 #ifdef VX_VXTRACE_PATH
@@ -90,6 +91,7 @@ TEST_F(VxtraceMergeTest, MergedDumpIsTheUnionInStableTimestampOrder) {
     std::vector<std::string> args;
     uint64_t begin, end;
     std::string event_prefix;
+    size_t limit = SIZE_MAX;
   };
   const std::vector<Case> cases = {
       {{}, 0, UINT64_MAX, ""},
@@ -100,12 +102,13 @@ TEST_F(VxtraceMergeTest, MergedDumpIsTheUnionInStableTimestampOrder) {
        0,
        middle,
        "/velocast/video_"},
+      {{"--limit", "1777"}, 0, UINT64_MAX, "", 1777},
   };
   for (const Case &c : cases) {
     std::vector<std::string> expected;
     for (const Line &line : merged)
       if (line.timestamp >= c.begin && line.timestamp < c.end &&
-          line.event.starts_with(c.event_prefix))
+          line.event.starts_with(c.event_prefix) && expected.size() < c.limit)
         expected.push_back(line.text);
     for (const char *jobs : {"1", "2"}) {
       std::vector<std::string> args = {"dump", "--jobs", jobs, "--chunk-bytes", "3000"};
@@ -129,19 +132,21 @@ TEST_F(VxtraceMergeTest, BackwardTimestampsKeepTheirInputsOrderAndAreReportedOnc
   const std::string ahead = directory_->file("ahead.vxt");
   write(back, {10, 30, 20, 40, 35});
   write(ahead, {10, 25});
-  const ProcessResult result = run({"dump", back, ahead});
-  EXPECT_EQ(result.exit_status, 0) << result.err;
-  std::vector<std::pair<std::string, uint64_t>> order;
-  for (const std::string &line : split_lines(result.out)) {
-    const json parsed = json::parse(line);
-    order.emplace_back(parsed["source"], parsed["timestamp"]);
+  for (const char *jobs : {"1", "2"}) {
+    const ProcessResult result = run({"dump", "--jobs", jobs, back, ahead});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    std::vector<std::pair<std::string, uint64_t>> order;
+    for (const std::string &line : split_lines(result.out)) {
+      const json parsed = json::parse(line);
+      order.emplace_back(parsed["source"], parsed["timestamp"]);
+    }
+    const std::vector<std::pair<std::string, uint64_t>> expected = {
+        {back, 10}, {ahead, 10}, {ahead, 25}, {back, 30}, {back, 20}, {back, 40}, {back, 35}};
+    EXPECT_EQ(order, expected) << "--jobs " << jobs;
+    EXPECT_EQ(result.err, "vxtrace: " + back +
+                              ": the timestamps went back 2 times; the merge keeps this input's "
+                              "own order there\n");
   }
-  const std::vector<std::pair<std::string, uint64_t>> expected = {
-      {back, 10}, {ahead, 10}, {ahead, 25}, {back, 30}, {back, 20}, {back, 40}, {back, 35}};
-  EXPECT_EQ(order, expected);
-  EXPECT_EQ(result.err, "vxtrace: " + back +
-                            ": the timestamps went back 2 times; the merge keeps this input's "
-                            "own order there\n");
 }
 
 TEST_F(VxtraceMergeTest, DamageInOneInputLeavesTheOthersWhole) {
@@ -155,7 +160,8 @@ TEST_F(VxtraceMergeTest, DamageInOneInputLeavesTheOthersWhole) {
   const std::vector<Line> before_damage = sourced_lines(cut, 2);
   ASSERT_GT(before_damage.size(), 0u);
   for (const bool unreadable_third : {false, true}) {
-    std::vector<std::string> args = {"dump", a_, cut};
+    // A thread per input, then all on one.
+    std::vector<std::string> args = {"dump", "--jobs", unreadable_third ? "1" : "2", a_, cut};
     if (unreadable_third) args.push_back(not_a_trace);
     const ProcessResult result = run(args);
     EXPECT_EQ(result.exit_status, 2);

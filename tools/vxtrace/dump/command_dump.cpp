@@ -11,6 +11,7 @@
 #include "dump/dump_command.h"
 #include "dump/event_line_writer.h"
 #include "dump/parallel_dump.h"
+#include "dump/parallel_merge.h"
 #include "io/command_support.h"
 #include "io/file_output.h"
 #include "select/merged_records.h"
@@ -76,6 +77,7 @@ int run_dump(const DumpOptions &given) {
   const std::optional<bool> written =
       write_output(options.output, files_read(options.in, opened), [&](OutputSink *sink) {
         const unsigned jobs = dump_job_count(options);
+        if (can_merge_in_parallel(opened, jobs)) return merge_in_parallel(options, opened, sink);
         if (jobs <= 1 || !can_dump_in_parallel(options)) return dump_events(options, opened, sink);
         const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, sink);
         check_input = !result.limit_reached;

@@ -394,7 +394,7 @@ unsigned dump_job_count(const DumpOptions &options) {
 }
 
 bool can_dump_in_parallel(const DumpOptions &options) {
-  // Several inputs are merged on one thread.
+  // Several inputs go to the merge, on one thread or one per input.
   if (options.in.inputs.size() != 1 || options.in.inputs.front() == "-") return false;
   struct stat status {};
   return stat(options.in.inputs.front().c_str(), &status) == 0 && S_ISREG(status.st_mode) &&

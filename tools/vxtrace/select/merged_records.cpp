@@ -16,25 +16,18 @@ uint64_t total_size(const OpenedInput &opened) {
 
 MergedRecords::MergedRecords(const OpenedInput &opened, const Selection &selection,
                              bool progress_wanted)
-    : progress_(progress_wanted, total_size(opened)) {
+    : opened_(opened), progress_(progress_wanted, total_size(opened)) {
   inputs_.reserve(opened.sources.size());
   // One input reports its own progress at no cost; several are summed here.
   Progress *own_progress = opened.sources.size() == 1 ? &progress_ : nullptr;
-  for (const OpenedSource &source : opened.sources) {
+  for (const OpenedSource &source : opened.sources)
     inputs_.push_back(std::make_unique<Input>(source.session.get(), selection, own_progress));
-    inputs_.back()->display_name = &source.display_name;
-  }
   heap_.reserve(inputs_.size());
 }
 
 MergedRecords::~MergedRecords() {
   progress_.finish();
-  if (inputs_.size() < 2) return;
-  for (const std::unique_ptr<Input> &input : inputs_)
-    if (input->backward_steps > 0)
-      report(*input->display_name + ": the timestamps went back " +
-             std::to_string(input->backward_steps) +
-             " times; the merge keeps this input's own order there");
+  report_backward_steps(opened_, backward_steps());
 }
 
 bool MergedRecords::next(EventView *event) {
@@ -91,6 +84,14 @@ std::vector<uint64_t> MergedRecords::backward_steps() const {
   std::vector<uint64_t> steps;
   for (const std::unique_ptr<Input> &input : inputs_) steps.push_back(input->backward_steps);
   return steps;
+}
+
+void report_backward_steps(const OpenedInput &opened, const std::vector<uint64_t> &steps) {
+  if (opened.sources.size() < 2) return;
+  for (size_t i = 0; i < steps.size() && i < opened.sources.size(); ++i)
+    if (steps[i] > 0)
+      report(opened.sources[i].display_name + ": the timestamps went back " +
+             std::to_string(steps[i]) + " times; the merge keeps this input's own order there");
 }
 
 }  // namespace vxtrace

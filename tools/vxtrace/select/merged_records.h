@@ -54,13 +54,13 @@ class MergedRecords {
     EventView head;
     uint64_t last_timestamp = 0;
     uint64_t backward_steps = 0;
-    const std::string *display_name = nullptr;
   };
 
   void pull(size_t index);
   bool heads_later(size_t a, size_t b) const;
   void update_progress();
 
+  const OpenedInput &opened_;
   Progress progress_;
   std::vector<std::unique_ptr<Input>> inputs_;  // not movable: the heads point into them
   std::vector<size_t> heap_;                    // indices of the inputs that hold a head
@@ -68,5 +68,9 @@ class MergedRecords {
   bool started_ = false;
   uint64_t merged_ = 0;
 };
+
+// With several inputs: one line on standard error for each input whose
+// timestamps went back steps[i] times.
+void report_backward_steps(const OpenedInput &opened, const std::vector<uint64_t> &steps);
 
 }  // namespace vxtrace
