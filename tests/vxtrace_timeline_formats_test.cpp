@@ -122,6 +122,21 @@ std::string end_of(const std::string &begin) {
   return known == pairs.end() ? "not a begin: " + begin : "/velocast/" + known->second;
 }
 
+// What a timeline shows apart from arguments, one line per event or sample.
+std::vector<std::string> shape_of(const Timeline &timeline) {
+  std::vector<std::string> lines;
+  for (const Event &event : timeline.events) {
+    std::string line =
+        std::to_string(event.ts) + " " + event.name + " " + event.track + " " + event.phase;
+    for (const uint64_t id : event.flows) line += " f" + std::to_string(id);
+    for (const uint64_t id : event.flow_ends) line += " t" + std::to_string(id);
+    lines.push_back(line);
+  }
+  for (const auto &[ts, value] : timeline.counters)
+    lines.push_back(std::to_string(ts) + " = " + std::to_string(value));
+  return lines;
+}
+
 // t.vxt in directory, of events generated from seed; "" when generate failed.
 std::string generated_trace(const TemporaryDirectory &directory, const char *events,
                             const char *seed) {
@@ -203,6 +218,32 @@ TEST(VxtraceTimelineFormats, RecordsSlicesFlowsAndCountersAgreeWithTheDump) {
     for (const auto &sample : timeline.counters)
       EXPECT_GE(numbers.count(sample), 1u) << sample.first << " " << sample.second;
   }
+
+  // Without arguments: the same records, slices, flows and counters, and no
+  // payload anywhere.
+  const std::string bare_native = directory.file("bare.pftrace");
+  const std::string bare_json = directory.file("bare.json");
+  ASSERT_EQ(
+      run_vxtrace({"timeline", "--quiet", "--no-args", trace, "-o", bare_native}, directory.path())
+          .exit_status,
+      0);
+  ASSERT_EQ(
+      run_vxtrace({"timeline", "--quiet", "--no-args", "--format", "json", trace, "-o", bare_json},
+                  directory.path())
+          .exit_status,
+      0);
+  const std::string bare_bytes = read_file(bare_native);
+  const std::optional<Node> bare = decode_with_protoc(bare_bytes);
+  ASSERT_TRUE(bare.has_value());
+  EXPECT_EQ(shape_of(read_native(*bare)), shape_of(read_native(*decoded)));
+  EXPECT_EQ(shape_of(read_json(read_file(bare_json))), shape_of(read_json(read_file(json_path))));
+  for (const Node *packet : bare->all("packet"))
+    if (const Node *event = packet->child("track_event"))
+      EXPECT_EQ(event->child("debug_annotations"), nullptr);
+  for (const json &event : json::parse(read_file(bare_json))["traceEvents"])
+    if (event["ph"] == "i" || event["ph"] == "B" || event["ph"] == "E")
+      EXPECT_FALSE(event.contains("args")) << event.dump();
+  EXPECT_LT(bare_bytes.size(), read_file(pftrace).size() / 2);
 }
 
 // A native file of a damaged input ends with an instant that says so, after

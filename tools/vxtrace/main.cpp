@@ -201,6 +201,10 @@ CLI::App *add_timeline(CLI::App &app, vxtrace::TimelineOptions *options) {
                                                           : "must be json or perfetto";
           },
           "json|perfetto"));
+  timeline->add_flag_callback(
+      "--no-args", [options] { options->with_args = false; },
+      "Leave out each record's arguments (its payload): a file about half the size that still "
+      "shows every record, slice, flow and counter");
   return timeline;
 }
 

@@ -41,10 +41,10 @@ bool write_timeline(const TimelineOptions &options, const Selection &selection,
                     const OpenedInput &opened, OutputSink *sink) {
   std::unique_ptr<TimelineFormat> format;
   if (wants_perfetto(options))
-    format =
-        std::make_unique<PerfettoTimeline>([sink](std::string_view bytes) { sink->append(bytes); });
+    format = std::make_unique<PerfettoTimeline>(
+        [sink](std::string_view bytes) { sink->append(bytes); }, options.with_args);
   else
-    format = std::make_unique<JsonTimeline>(sink);
+    format = std::make_unique<JsonTimeline>(sink, options.with_args);
   RecordAllocator allocator;
   TimelineModel model(format.get(), opened.paths());
   MergedRecords records(opened, selection, options.in.progress);

@@ -32,7 +32,8 @@ TrackEventType event_type(RecordPhase phase) {
 
 }  // namespace
 
-PerfettoTimeline::PerfettoTimeline(PerfettoWriter::Sink sink) : writer_(std::move(sink)) {}
+PerfettoTimeline::PerfettoTimeline(PerfettoWriter::Sink sink, bool with_args)
+    : writer_(std::move(sink)), with_args_(with_args) {}
 
 void PerfettoTimeline::declare_process(const ProcessInfo &process) {
   if (process_tracks_.size() < process.pid) {
@@ -66,13 +67,19 @@ void PerfettoTimeline::record(const RecordEvent &event) {
   } else {
     writer_.begin_event(head);
   }
+  if (with_args_) add_arguments(event);
+  writer_.end_event();
+}
+
+// The payload as debug annotations; a name outside the catalogue gives its
+// rendering as one string.
+void PerfettoTimeline::add_arguments(const RecordEvent &event) {
   if (event.kind) {
     annotations_.add(*event.kind, event.data);
-  } else {
-    if (!payload_name_) payload_name_ = writer_.intern_arg_name("payload");
-    writer_.add_string(payload_name_, event.rendered);
+    return;
   }
-  writer_.end_event();
+  if (!payload_name_) payload_name_ = writer_.intern_arg_name("payload");
+  writer_.add_string(payload_name_, event.rendered);
 }
 
 void PerfettoTimeline::release(uint32_t slot, RecordPhase phase) {

@@ -19,7 +19,8 @@ namespace vxtrace {
 
 class PerfettoTimeline final : public TimelineFormat {
  public:
-  explicit PerfettoTimeline(PerfettoWriter::Sink sink);
+  // Without with_args, records carry no debug annotations.
+  explicit PerfettoTimeline(PerfettoWriter::Sink sink, bool with_args = true);
 
   bool needs_rendering() const override { return false; }
   void declare_process(const ProcessInfo &process) override;
@@ -38,11 +39,13 @@ class PerfettoTimeline final : public TimelineFormat {
     uint64_t timestamp = 0;
     std::string body;
   };
+  void add_arguments(const RecordEvent &event);
   TrackId stage_track(const TrackRef &track) const {
     return stage_tracks_[track.pid - 1][static_cast<size_t>(track.stage)];
   }
 
   PerfettoWriter writer_;
+  bool with_args_;
   PayloadAnnotations annotations_{&writer_};
   std::vector<TrackId> process_tracks_;  // by pid - 1
   std::vector<std::array<TrackId, kStageCount>> stage_tracks_;

@@ -15,6 +15,9 @@ struct TimelineOptions {
   // "json", "perfetto", or empty: perfetto when output ends in ".pftrace" or
   // ".perfetto-trace", else json.
   std::string format;
+  // false: records without their arguments (the payload), for a smaller
+  // file that still shows every record, slice, flow and counter.
+  bool with_args = true;
 };
 
 // Whether the options ask for Perfetto's native format.

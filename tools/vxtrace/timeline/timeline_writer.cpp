@@ -12,7 +12,7 @@ uint32_t tid_of(Stage stage) {
 
 }  // namespace
 
-JsonTimeline::JsonTimeline(OutputSink *sink) : sink_(sink) {
+JsonTimeline::JsonTimeline(OutputSink *sink, bool with_args) : sink_(sink), with_args_(with_args) {
   out_.append("{\"traceEvents\": [\n");
 }
 
@@ -97,8 +97,10 @@ void JsonTimeline::record(const RecordEvent &event) {
   append_json_string(&out_, event.name);
   out_.append(", \"cat\": ");
   append_json_string(&out_, stage_name(event.track.stage));
-  out_.append(", \"args\": ");
-  out_.append(event.rendered);
+  if (with_args_) {
+    out_.append(", \"args\": ");
+    out_.append(event.rendered);
+  }
   out_.push_back('}');
   if (held) {
     if (held_.size() <= event.held_slot) held_.resize(event.held_slot + 1);

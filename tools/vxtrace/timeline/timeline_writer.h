@@ -17,9 +17,10 @@ namespace vxtrace {
 class JsonTimeline final : public TimelineFormat {
  public:
   // Writes the document's opening to sink, which must outlive the writer.
-  explicit JsonTimeline(OutputSink *sink);
+  // Without with_args, records carry no "args".
+  explicit JsonTimeline(OutputSink *sink, bool with_args = true);
 
-  bool needs_rendering() const override { return true; }
+  bool needs_rendering() const override { return with_args_; }
   void declare_process(const ProcessInfo &process) override;
   void declare_stage(const TrackRef &track) override;
   void record(const RecordEvent &event) override;
@@ -40,6 +41,7 @@ class JsonTimeline final : public TimelineFormat {
   void hand_over_if_large();
 
   OutputSink *sink_;
+  bool with_args_;
   std::string out_;  // written events not yet handed to the sink
   bool first_event_ = true;
   // Held begins by slot: their text after the phase.
