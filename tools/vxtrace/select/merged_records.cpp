@@ -35,10 +35,12 @@ bool MergedRecords::next(EventView *event) {
   if (!started_) {
     for (size_t index = 0; index < inputs_.size(); ++index) pull(index);
     started_ = true;
-  } else if (!inputs_.empty()) {
+  } else if (handed_out_) {
+    // The record handed out last is done with: its input moves on.
     pull(current_);
   }
-  if (heap_.empty()) return false;
+  handed_out_ = !heap_.empty();
+  if (!handed_out_) return false;
   const auto later = [this](size_t a, size_t b) { return heads_later(a, b); };
   std::pop_heap(heap_.begin(), heap_.end(), later);
   current_ = heap_.back();

@@ -66,6 +66,7 @@ class MergedRecords {
   std::vector<size_t> heap_;                    // indices of the inputs that hold a head
   size_t current_ = 0;
   bool started_ = false;
+  bool handed_out_ = false;  // current_'s head was handed out and not replaced
   uint64_t merged_ = 0;
 };
 
