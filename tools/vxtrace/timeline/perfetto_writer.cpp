@@ -204,7 +204,7 @@ uint64_t PerfettoWriter::intern(InternTable *table, uint32_t interned_data_field
 EventNameId PerfettoWriter::intern_event_name(std::string_view name) {
   if (event_names_.size() >= kMostInternedEventNames && !event_names_.contains(name))
     return {0, name};
-  return {intern(&event_names_, interned::kEventNames, name)};
+  return {intern(&event_names_, interned::kEventNames, name), {}};
 }
 
 CategoryId PerfettoWriter::intern_category(std::string_view name) {
