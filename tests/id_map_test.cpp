@@ -187,7 +187,7 @@ TEST_F(IdMapGrowthTest, WriteFarPastTheCapacityGrowsToIdPlusOne) {
   EXPECT_TRUE(all_zero(static_cast<unsigned char *>(map_.items) + 64 * 4, (1001 - 64) * 4));
 }
 
-TEST_F(IdMapGrowthTest, TheSpecificationsExampleSequence) {
+TEST_F(IdMapGrowthTest, GrowthDoublesOrReachesTheIdPlusOne) {
   ASSERT_TRUE(vx_id_map_init(&map_, 4, 64));
   ASSERT_NE(vx_id_map_write(&map_, 63), nullptr);
   EXPECT_EQ(map_.capacity, 64u);
