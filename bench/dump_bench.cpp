@@ -39,6 +39,7 @@
 #include "core/record_allocator.h"
 #include "core/trace_session.h"
 #include "dump/event_line_writer.h"
+#include "generate/generator.h"
 #include "io/command_support.h"
 #include "select/merged_records.h"
 #include "text/text_buffer.h"
@@ -405,25 +406,10 @@ std::string generate_trace(const std::string &events) {
   return path;
 }
 
-// The twelve event kinds of the bench mix.
-const char *const kMixEvents[] = {
-    "/velocast/audio_packet_received",
-    "/velocast/media_audio_queue_push_packet",
-    "/velocast/audio_queue_read",
-    "/velocast/audio_sink_write_data",
-    "/velocast/video_stream_frame_displayed",
-    "/velocast/video_packet_received",
-    "/velocast/video_decoder_update_end",
-    "/velocast/media_demuxer_get_frame_begin",
-    "/velocast/media_demuxer_get_frame_end",
-    "/velocast/audio_sink_info",
-    "/velocast/media_demuxer_select_streams",
-    "/velocast/audio_volume_changed",
-};
-
+// The mix as a whole, each of its twelve event kinds alone, and the merge.
 void register_benchmarks() {
   static std::vector<std::vector<Record>> per_event;
-  static std::vector<std::vector<uint8_t>> payloads(std::size(kMixEvents));
+  static std::vector<std::vector<uint8_t>> payloads(std::size(vxtrace::kBenchMix));
   benchmark::RegisterBenchmark("ceiling/mix", run_ceiling)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("dump_path/mix", run_dump_path)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("merge/one_after_other", run_merge, false)
@@ -433,10 +419,11 @@ void register_benchmarks() {
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("library_print/mix", run_library, &g_trace.records, true)
       ->Unit(benchmark::kMillisecond);
-  per_event.reserve(std::size(kMixEvents));
-  for (const char *name : kMixEvents) {
+  per_event.reserve(std::size(vxtrace::kBenchMix));
+  for (const vxtrace::BenchMixEntry &entry : vxtrace::kBenchMix) {
+    const std::string short_name(vxtrace::short_name(entry.kind));
+    const std::string name = std::string(vxtrace::kEventNamePrefix) + short_name;
     per_event.push_back(records_of(name, &payloads[per_event.size()]));
-    const std::string short_name = std::string(name).substr(std::strlen("/velocast/"));
     benchmark::RegisterBenchmark(("library/" + short_name).c_str(), run_library, &per_event.back(),
                                  false)
         ->Unit(benchmark::kMillisecond);

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "generate/generator.h"
 #include "schema/payload_fields.h"
 #include "sqlite/sqlite_loader.h"
 
@@ -39,26 +40,6 @@ using Clock = std::chrono::steady_clock;
 using vxtrace::EventKind;
 
 constexpr uint32_t kRecordHeaderSize = 17;  // tag, id, timestamp, payload size
-
-struct MixEntry {
-  EventKind kind;
-  int per_hundred;
-};
-
-constexpr MixEntry kMix[] = {
-    {EventKind::audio_packet_received, 18},
-    {EventKind::media_audio_queue_push_packet, 12},
-    {EventKind::audio_queue_read, 12},
-    {EventKind::audio_sink_write_data, 12},
-    {EventKind::video_stream_frame_displayed, 10},
-    {EventKind::video_packet_received, 8},
-    {EventKind::video_decoder_update_end, 8},
-    {EventKind::media_demuxer_get_frame_begin, 6},
-    {EventKind::media_demuxer_get_frame_end, 6},
-    {EventKind::audio_sink_info, 4},
-    {EventKind::media_demuxer_select_streams, 2},
-    {EventKind::audio_volume_changed, 2},
-};
 
 union AnyPayload {
   audio_packet_received_payload packet_received;
@@ -199,7 +180,7 @@ MixRecords make_mix(uint64_t count) {
   mix.records.reserve(count);
   mix.names.resize(vxtrace::kEventKindCount);
   std::vector<EventKind> block;
-  for (const MixEntry &entry : kMix) {
+  for (const vxtrace::BenchMixEntry &entry : vxtrace::kBenchMix) {
     block.insert(block.end(), entry.per_hundred, entry.kind);
     mix.names[static_cast<size_t>(entry.kind)] =
         std::string(vxtrace::kEventNamePrefix) + std::string(vxtrace::short_name(entry.kind));

@@ -72,6 +72,7 @@ bool Plugin::resolve_all(std::string *error) {
   resolve(handle_, "vexlo_register_events", &api_.register_events, &missing);
   resolve(handle_, "vx_set_logger", &api_.set_logger, &missing);
   resolve(handle_, "vx_get_logger", &api_.get_logger, &missing);
+  resolve(handle_, "vx_log_severity_name", &api_.severity_name, &missing);
   if (missing.empty()) return true;
   *error = "the plug-in " + path_ + " does not export " + missing;
   return false;

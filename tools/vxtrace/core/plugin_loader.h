@@ -14,6 +14,7 @@ struct PluginApi {
   decltype(&vexlo_register_events) register_events = nullptr;
   decltype(&vx_set_logger) set_logger = nullptr;
   decltype(&vx_get_logger) get_logger = nullptr;
+  decltype(&vx_log_severity_name) severity_name = nullptr;
 };
 
 class Plugin {

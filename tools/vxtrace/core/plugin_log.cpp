@@ -29,19 +29,9 @@ bool is_c1_control(std::string_view sequence) {
          static_cast<unsigned char>(sequence[1]) <= 0x9F;
 }
 
-// The names the plug-in gives severities (vx_log_severity_name).
-const char *severity_name(int severity) {
-  switch (severity) {
-    case VX_LOG_DEBUG:
-      return "debug";
-    case VX_LOG_INFO:
-      return "info";
-    case VX_LOG_WARNING:
-      return "warning";
-    default:
-      return "error";
-  }
-}
+// The plug-in's own names of severities, so that lines read as its own
+// logger writes them; set before the logger is installed.
+decltype(&vx_log_severity_name) severity_name = nullptr;
 
 // Lines may come from several threads; each goes out whole, and the first
 // one fixes the time that the others count from.
@@ -96,6 +86,7 @@ void append_terminal_safe(std::string *out, std::string_view text) {
 }
 
 void write_plugin_logs_escaped(const PluginApi &api) {
+  severity_name = api.severity_name;
   api.set_logger(&escaping_logger);
 }
 

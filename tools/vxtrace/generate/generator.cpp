@@ -557,20 +557,8 @@ class RealisticScenario {
 class BenchScenario {
  public:
   explicit BenchScenario(SplitMix64 *rng) : rng_(rng) {
-    static constexpr std::pair<EventKind, int> kWeights[] = {
-        {EventKind::audio_packet_received, 18},
-        {EventKind::media_audio_queue_push_packet, 12},
-        {EventKind::audio_queue_read, 12},
-        {EventKind::audio_sink_write_data, 12},
-        {EventKind::video_stream_frame_displayed, 10},
-        {EventKind::video_packet_received, 8},
-        {EventKind::video_decoder_update_end, 8},
-        {EventKind::media_demuxer_get_frame_begin, 6},
-        {EventKind::media_demuxer_get_frame_end, 6},
-        {EventKind::audio_sink_info, 4},
-        {EventKind::media_demuxer_select_streams, 2},
-        {EventKind::audio_volume_changed, 2}};
-    for (const auto &[kind, weight] : kWeights) deck_.insert(deck_.end(), weight, kind_index(kind));
+    for (const BenchMixEntry &entry : kBenchMix)
+      deck_.insert(deck_.end(), entry.per_hundred, kind_index(entry.kind));
     for (uint32_t id = 1; id <= 4; ++id) sessions_.push_back(new_session(*rng_, id));
   }
 

@@ -5,11 +5,32 @@
 
 #include "generate/fault_plan.h"
 #include "generate/generate_command.h"
+#include "schema/event_kind.h"
 #include "vexlo/vxtrace_file.h"
 
 namespace vxtrace {
 
 class Progress;
+
+// The bench mix: in every block of 100 events, how many of each kind.
+struct BenchMixEntry {
+  EventKind kind;
+  int per_hundred;
+};
+inline constexpr BenchMixEntry kBenchMix[] = {
+    {EventKind::audio_packet_received, 18},
+    {EventKind::media_audio_queue_push_packet, 12},
+    {EventKind::audio_queue_read, 12},
+    {EventKind::audio_sink_write_data, 12},
+    {EventKind::video_stream_frame_displayed, 10},
+    {EventKind::video_packet_received, 8},
+    {EventKind::video_decoder_update_end, 8},
+    {EventKind::media_demuxer_get_frame_begin, 6},
+    {EventKind::media_demuxer_get_frame_end, 6},
+    {EventKind::audio_sink_info, 4},
+    {EventKind::media_demuxer_select_streams, 2},
+    {EventKind::audio_volume_changed, 2},
+};
 
 // Writes the definitions and exactly `events` data records. The realistic mix
 // contains every event kind once it has 10,000 events or more (earlier when
