@@ -400,8 +400,9 @@ std::string take_option(int *argc, char **argv, const std::string &name) {
 
 std::string generate_trace(const std::string &events) {
   const std::string path = "/tmp/vx_bench_mix_" + events + ".vxt";
-  const std::string command = std::string(VX_VXTRACE_PATH) + " generate --mix bench --events " +
-                              events + " --no-progress -o " + path;
+  const std::string command = std::string(VX_VXTRACE_PATH) +
+                              " generate --force --mix bench --events " + events +
+                              " --no-progress -o " + path;
   if (std::system(command.c_str()) != 0) return {};
   return path;
 }
