@@ -306,24 +306,25 @@ void write_latency_data(std::string &out, const SessionPlots &plots) {
   out.append("]");
 }
 
+// One [seconds since the start, milliseconds] point of a plotted series.
+void append_point(std::string &out, bool first, const Report &report, uint64_t at_ns,
+                  uint64_t duration_ns) {
+  out.append(first ? "[" : ", [");
+  append_double(out, since_start(report, at_ns));
+  out.append(", ");
+  append_double(out, static_cast<double>(duration_ns) / 1e6);
+  out.append("]");
+}
+
 void write_series_data(std::string &out, const Report &report, const SessionPlots &plots) {
   const DisplayFigures &display = report.sessions[plots.session].display;
   out.append(", \"display\": [");
-  for (size_t i = 0; i < plots.display.size(); ++i) {
-    out.append(i == 0 ? "[" : ", [");
-    append_double(out, since_start(report, plots.display[i].start_ns));
-    out.append(", ");
-    append_double(out, static_cast<double>(plots.display[i].longest_interval_ns) / 1e6);
-    out.append("]");
-  }
+  for (size_t i = 0; i < plots.display.size(); ++i)
+    append_point(out, i == 0, report, plots.display[i].start_ns,
+                 plots.display[i].longest_interval_ns);
   out.append("], \"stalls\": [");
-  for (size_t i = 0; i < display.stalls.size(); ++i) {
-    out.append(i == 0 ? "[" : ", [");
-    append_double(out, since_start(report, display.stalls[i].at_ns));
-    out.append(", ");
-    append_double(out, static_cast<double>(display.stalls[i].gap_ns) / 1e6);
-    out.append("]");
-  }
+  for (size_t i = 0; i < display.stalls.size(); ++i)
+    append_point(out, i == 0, report, display.stalls[i].at_ns, display.stalls[i].gap_ns);
   out.append("], \"drops\": {\"times\": [");
   for (size_t i = 0; i < plots.drops.size(); ++i) {
     char label[32];
