@@ -129,7 +129,7 @@ void BM_ReportBuilderPipelineMix(benchmark::State &state) {
   const std::vector<Record> records = MixMaker().make(static_cast<size_t>(state.range(0)));
   const FeedingOrder feeding(records);
   for (auto _ : state) {
-    vxtrace::reporting::ReportBuilder builder;
+    vxtrace::ReportBuilder builder;
     for (size_t i = 0; i < records.size(); ++i)
       builder.add(records[i].t, records[i].kind, feeding.payloads[i]);
     benchmark::DoNotOptimize(builder.finish());

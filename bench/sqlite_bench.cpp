@@ -169,7 +169,7 @@ class ValueSource {
 
 struct MixRecords {
   std::vector<AnyPayload> payloads;
-  std::vector<vxtrace::sqlite::LoadRecord> records;
+  std::vector<vxtrace::LoadRecord> records;
   std::vector<std::string> names;  // by EventKind
   uint64_t trace_bytes = 0;
 };
@@ -276,7 +276,7 @@ void run_load(benchmark::State &state) {
   uint64_t records = 0;
   for (auto _ : state) {
     std::remove(g_db_path.c_str());
-    vxtrace::sqlite::SqliteLoader loader;
+    vxtrace::SqliteLoader loader;
     const Clock::time_point start = Clock::now();
     const double start_cpu = thread_cpu_seconds();
     bool ok = loader.open({g_db_path, true, {"bench.vxt"}, "bench"});

@@ -18,7 +18,7 @@
 
 #include "vexlo/velocast_payloads.h"
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 namespace {
 
 namespace fs = std::filesystem;
@@ -362,6 +362,6 @@ TEST_F(SqliteLoaderTest, OutputAppearsOnlyWhenCompleteAndNeverReplacesUnasked) {
 }
 
 }  // namespace
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace
 
 #endif

@@ -26,11 +26,9 @@
 #include "support/chromium_page.h"
 #include "support/vxtrace_process.h"
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 namespace {
 
-using pipeline::kStagePairs;
-using pipeline::PairRole;
 
 constexpr uint64_t kMs = 1'000'000;
 constexpr uint64_t kUs = 1'000;
@@ -76,7 +74,7 @@ void add_audio(Feed &feed, uint64_t t, EventKind kind, uint32_t session, int64_t
 }
 
 size_t pair_index(EventKind from, EventKind to) {
-  for (size_t p = 0; p < pipeline::kStagePairCount; ++p)
+  for (size_t p = 0; p < kStagePairCount; ++p)
     if (kStagePairs[p].from == from && kStagePairs[p].to == to) return p;
   ADD_FAILURE() << "no pair " << short_name(from) << " -> " << short_name(to);
   return 0;
@@ -100,39 +98,39 @@ void expect_durations(const Durations &got, const std::vector<uint64_t> &fed,
 }
 
 TEST(PipelineModel, EveryPairSpanAndFlushNamesEventsThatCarryItsSessionAndKey) {
-  for (size_t p = 0; p < pipeline::kStagePairCount; ++p) {
-    const pipeline::StagePair &pair = kStagePairs[p];
+  for (size_t p = 0; p < kStagePairCount; ++p) {
+    const StagePair &pair = kStagePairs[p];
     for (EventKind kind : {pair.from, pair.to}) {
       EXPECT_TRUE(has_session(kind)) << short_name(kind);
-      EXPECT_TRUE(pipeline::has_key(kind, pair.key))
-          << short_name(kind) << " lacks " << pipeline::key_name(pair.key);
+      EXPECT_TRUE(has_key(kind, pair.key))
+          << short_name(kind) << " lacks " << key_name(pair.key);
     }
-    const pipeline::KindRoles &leaving = pipeline::roles_of(pair.to);
+    const KindRoles &leaving = roles_of(pair.to);
     EXPECT_NE(std::find(leaving.left_pairs, leaving.left_pairs + leaving.left_count, p),
               leaving.left_pairs + leaving.left_count);
   }
-  for (const pipeline::SpanPair &span : pipeline::kSpanPairs)
+  for (const SpanPair &span : kSpanPairs)
     EXPECT_TRUE(has_session(span.begin) && has_session(span.end)) << short_name(span.begin);
-  for (const pipeline::FlushRule &rule : pipeline::kFlushRules)
-    EXPECT_NE(pipeline::roles_of(rule.event).flushed_stages, 0u) << short_name(rule.event);
+  for (const FlushRule &rule : kFlushRules)
+    EXPECT_NE(roles_of(rule.event).flushed_stages, 0u) << short_name(rule.event);
 
   // Keys come out with their bits, nested or not, signed or not.
   audio_packet_received_payload received{};
   received.packet = audio_packet(0xFFFFFFFFu, -2);
-  const pipeline::RecordKeys keys =
-      pipeline::record_keys(EventKind::audio_packet_received, &received);
+  const RecordKeys keys =
+      record_keys(EventKind::audio_packet_received, &received);
   EXPECT_EQ(keys.session, 0xFFFFFFFFu);
-  EXPECT_EQ(keys.key(pipeline::KeyKind::packet_id), static_cast<uint64_t>(-2));
+  EXPECT_EQ(keys.key(KeyKind::packet_id), static_cast<uint64_t>(-2));
   video_frame_payload frame{};
   frame.session_id = 3;
   frame.physical_address = 0x8000000000000010ull;
   frame.timestamp = 77;
-  const pipeline::RecordKeys frame_keys =
-      pipeline::record_keys(EventKind::video_decoder_frame_produced, &frame);
-  EXPECT_EQ(frame_keys.key(pipeline::KeyKind::physical_address), 0x8000000000000010ull);
-  EXPECT_EQ(frame_keys.key(pipeline::KeyKind::timestamp), 77u);
-  EXPECT_EQ(frame_keys.key(pipeline::KeyKind::packet_id), std::nullopt);
-  EXPECT_EQ(pipeline::record_keys(EventKind::audio_queue_read, &frame).session, std::nullopt);
+  const RecordKeys frame_keys =
+      record_keys(EventKind::video_decoder_frame_produced, &frame);
+  EXPECT_EQ(frame_keys.key(KeyKind::physical_address), 0x8000000000000010ull);
+  EXPECT_EQ(frame_keys.key(KeyKind::timestamp), 77u);
+  EXPECT_EQ(frame_keys.key(KeyKind::packet_id), std::nullopt);
+  EXPECT_EQ(record_keys(EventKind::audio_queue_read, &frame).session, std::nullopt);
 }
 
 // The fields found through the schema's walk read the same values as the
@@ -157,10 +155,10 @@ void check_fields_of(EventKind kind, std::mt19937_64 &random) {
   std::memcpy(static_cast<void *>(&record), bytes, sizeof record);
   NamedReader walk;
   visit_payload(kind, &record, walk);
-  const pipeline::RecordKeys keys = pipeline::record_keys(kind, &record);
+  const RecordKeys keys = record_keys(kind, &record);
   EXPECT_EQ(keys.session, session_of(kind, &record)) << short_name(kind);
-  for (size_t k = 0; k < pipeline::kKeyKindCount; ++k) {
-    const std::string name(pipeline::key_name(static_cast<pipeline::KeyKind>(k)));
+  for (size_t k = 0; k < kKeyKindCount; ++k) {
+    const std::string name(key_name(static_cast<KeyKind>(k)));
     const auto top = walk.values.find(name);
     const auto nested = walk.values.find("packet." + name);
     const auto expected = top != walk.values.end() ? top : nested;
@@ -172,9 +170,9 @@ void check_fields_of(EventKind kind, std::mt19937_64 &random) {
     }
   }
   for (const auto &[path, value] : walk.values) {
-    const auto ordinal = pipeline::find_integer_field(kind, path);
+    const auto ordinal = find_integer_field(kind, path);
     ASSERT_TRUE(ordinal) << short_name(kind) << " " << path;
-    EXPECT_EQ(pipeline::read_integer_field(kind, *ordinal, &record), value)
+    EXPECT_EQ(read_integer_field(kind, *ordinal, &record), value)
         << short_name(kind) << " " << path;
   }
 }
@@ -548,7 +546,7 @@ TEST(ReportWriters, JsonHasTheDocumentedShapeAndTextFitsHundredColumns) {
   EXPECT_EQ(keys_of(session),
             (Keys{"session_id", "input", "events", "stages", "drops", "display", "spans"}));
   EXPECT_EQ(session["input"], doc["inputs"][0]);
-  ASSERT_EQ(session["stages"].size(), pipeline::kStagePairCount);
+  ASSERT_EQ(session["stages"].size(), kStagePairCount);
   for (const nlohmann::json &stage : session["stages"]) {
     EXPECT_EQ(keys_of(stage), (Keys{"from", "to", "key", "count", "lost", "flushed", "p50_us",
                                     "p90_us", "p99_us", "max_us"}));
@@ -560,7 +558,7 @@ TEST(ReportWriters, JsonHasTheDocumentedShapeAndTextFitsHundredColumns) {
   EXPECT_EQ(session["drops"].size(), 5u);
   EXPECT_EQ(keys_of(session["display"]), (Keys{"frames", "interval_p50_us", "interval_p90_us",
                                                "interval_p99_us", "interval_max_us", "stalls"}));
-  EXPECT_EQ(session["spans"].size(), pipeline::kSpanPairCount);
+  EXPECT_EQ(session["spans"].size(), kSpanPairCount);
   EXPECT_EQ(keys_of(session["spans"][0]),
             (Keys{"begin", "end", "count", "p50_us", "p99_us", "max_us"}));
   EXPECT_EQ(session["spans"][0]["max_us"], 400);
@@ -603,4 +601,4 @@ TEST(ReportWriters, HtmlPageDrawsItsPlotsInChromiumWithoutNetwork) {
 }
 
 }  // namespace
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

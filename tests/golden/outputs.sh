@@ -5,7 +5,7 @@
 #   outputs.sh VXTRACE SAMPLE WORK_DIR          compare
 #   outputs.sh VXTRACE SAMPLE WORK_DIR --record  rewrite outputs.sha256
 set -euo pipefail
-vxtrace=$1
+vxtrace=$(realpath "$1")
 sample=$2
 work=$3
 expected="$(cd "$(dirname "$0")" && pwd)/outputs.sha256"
@@ -16,8 +16,8 @@ cd "$work"
 vx() { "$vxtrace" "$@" 2>/dev/null || true; }
 faults=(--inject stall@+1s:300ms --inject lose@decoder:5 --inject silence@+2s:8
   --inject latency@reorder:3ms)
-vx generate -o gen.vxt --events 30000 --seed 21 --no-progress "${faults[@]}" --manifest manifest.json
-vx generate -o bench.vxt --events 8000 --seed 5 --mix bench --no-progress
+"$vxtrace" generate -o gen.vxt --events 30000 --seed 21 --no-progress "${faults[@]}" --manifest manifest.json
+"$vxtrace" generate -o bench.vxt --events 8000 --seed 5 --mix bench --no-progress
 
 # name, then the command whose standard output is hashed
 runs=(

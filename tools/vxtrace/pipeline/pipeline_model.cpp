@@ -3,11 +3,11 @@
 #include <array>
 #include <vector>
 
-namespace vxtrace::pipeline {
+namespace vxtrace {
 namespace {
 
 struct Model {
-  std::vector<Stage> stages;
+  std::vector<KeyStage> stages;
   std::array<size_t, kStagePairCount> stage_of_pair{};
   std::array<std::optional<size_t>, kChainCount> whole_path{};
   std::array<KindRoles, kEventKindCount> roles{};
@@ -22,7 +22,7 @@ size_t find_or_add_stage(Model &model, size_t pair_index) {
   const StagePair &pair = kStagePairs[pair_index];
   const bool whole = pair.role == PairRole::whole_path;
   for (size_t s = 0; s < model.stages.size(); ++s) {
-    const Stage &stage = model.stages[s];
+    const KeyStage &stage = model.stages[s];
     if (stage.from == pair.from && stage.chain == pair.chain && stage.whole_path == whole) return s;
   }
   model.stages.push_back({pair.from, pair.key, pair.chain, whole, pair_index});
@@ -33,7 +33,7 @@ size_t find_or_add_stage(Model &model, size_t pair_index) {
 void add_flush_rule(Model &model, const FlushRule &rule) {
   KindRoles &roles = model.roles[index_of(rule.event)];
   for (size_t s = 0; s < model.stages.size(); ++s) {
-    const Stage &stage = model.stages[s];
+    const KeyStage &stage = model.stages[s];
     if (stage.chain != rule.chain) continue;
     if (rule.stage && (stage.whole_path || stage.from != *rule.stage)) continue;
     roles.flushed_stages |= uint32_t{1} << s;
@@ -84,7 +84,7 @@ std::string_view chain_name(Chain chain) {
   return kNames[static_cast<size_t>(chain)];
 }
 
-std::span<const Stage> stages() {
+std::span<const KeyStage> stages() {
   return model().stages;
 }
 
@@ -100,4 +100,4 @@ const KindRoles &roles_of(EventKind kind) {
   return model().roles[index_of(kind)];
 }
 
-}  // namespace vxtrace::pipeline
+}  // namespace vxtrace

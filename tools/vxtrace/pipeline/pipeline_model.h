@@ -18,7 +18,7 @@
 
 #include "schema/event_kind.h"
 
-namespace vxtrace::pipeline {
+namespace vxtrace {
 
 // The payload field that identifies a packet or a frame (with the session).
 enum class KeyKind : uint8_t {
@@ -158,7 +158,7 @@ inline constexpr EventKind kDisplayEvent = EventKind::video_stream_frame_display
 
 // Stages: the distinct open-key sets. A step and its alternatives share one
 // stage (a key leaves it by either event); a whole path has its own.
-struct Stage {
+struct KeyStage {
   EventKind from;
   KeyKind key;
   Chain chain;
@@ -166,7 +166,7 @@ struct Stage {
   size_t primary_pair;  // the step (or whole path) that counts lost and flushed keys
 };
 
-std::span<const Stage> stages();
+std::span<const KeyStage> stages();
 
 // The stage of each pair of kStagePairs, by index.
 size_t stage_of_pair(size_t pair);
@@ -197,4 +197,4 @@ struct KindRoles {
 
 const KindRoles &roles_of(EventKind kind);
 
-}  // namespace vxtrace::pipeline
+}  // namespace vxtrace

@@ -8,7 +8,7 @@
 
 #include "schema/payload_fields.h"
 
-namespace vxtrace::pipeline {
+namespace vxtrace {
 namespace {
 
 constexpr FieldOrdinal kAbsent = -1;
@@ -196,4 +196,4 @@ bool has_key(EventKind kind, KeyKind key) {
   return fields_of(kind).keys[static_cast<size_t>(key)].size != 0;
 }
 
-}  // namespace vxtrace::pipeline
+}  // namespace vxtrace

@@ -13,7 +13,7 @@
 #include "pipeline/pipeline_model.h"
 #include "schema/event_kind.h"
 
-namespace vxtrace::pipeline {
+namespace vxtrace {
 
 // The place of a field in the walk of its kind's payload, counting every
 // scalar and blob in wire order (a nested record's fields count in place).
@@ -48,4 +48,4 @@ RecordKeys record_keys(EventKind kind, const void *record);
 // Whether the kind's payload carries the key field.
 bool has_key(EventKind kind, KeyKind key);
 
-}  // namespace vxtrace::pipeline
+}  // namespace vxtrace

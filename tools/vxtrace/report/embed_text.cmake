@@ -17,8 +17,8 @@ string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 file(WRITE "${OUTPUT}.tmp"
   "// Generated from ${INPUT} by embed_text.cmake.\n"
   "#include <cstddef>\n"
-  "namespace vxtrace::reporting {\n"
+  "namespace vxtrace {\n"
   "extern const char ${SYMBOL}[] = {${bytes}0x00};\n"
   "extern const size_t ${SYMBOL}Size = ${size};\n"
-  "}  // namespace vxtrace::reporting\n")
+  "}  // namespace vxtrace\n")
 file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")

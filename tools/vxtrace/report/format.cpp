@@ -6,7 +6,7 @@
 #include "report/report_writers.h"
 #include "text/json_text.h"
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 namespace {
 
 // The length of the well-formed UTF-8 sequence at the start of text, 0 if the
@@ -152,4 +152,4 @@ std::vector<std::string> limit_notes(const Report &report) {
   return notes;
 }
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
 // Nanoseconds as microseconds with up to three decimals, no trailing zeros:
 // 1234567 -> "1234.567", 2000 -> "2".
@@ -32,4 +32,4 @@ void append_html_text(std::string &out, std::string_view text);
 // Text for a terminal: control characters and invalid UTF-8 become '?'.
 std::string printable(std::string_view text);
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cmath>
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
 uint32_t LogHistogram::bucket_of(uint64_t value_ns) {
   if (value_ns < kLinearLimit) return static_cast<uint32_t>(value_ns);
@@ -79,4 +79,4 @@ uint64_t LogHistogram::quantile(double q) const {
   return max_;
 }
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
 class LogHistogram {
  public:
@@ -59,4 +59,4 @@ class LogHistogram {
   uint64_t max_ = 0;
 };
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

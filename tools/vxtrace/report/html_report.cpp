@@ -7,16 +7,13 @@
 #include "report/format.h"
 #include "report/report_writers.h"
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
 extern const char kChartJs[];
 extern const size_t kChartJsSize;
 
 namespace {
 
-using pipeline::kSessionDropEvents;
-using pipeline::kSpanPairs;
-using pipeline::kStagePairs;
 
 constexpr size_t kOverviewRows = 2000;
 
@@ -128,11 +125,11 @@ std::string pair_label(size_t p) {
 
 void write_stage_table(std::string &out, const SessionFigures &session) {
   Table table(out, {"stage", "key", "count", "lost", "flushed", "p50", "p90", "p99", "max"});
-  for (size_t p = 0; p < pipeline::kStagePairCount; ++p) {
+  for (size_t p = 0; p < kStagePairCount; ++p) {
     const StageFigures &stage = session.stages[p];
     const Durations &d = stage.latency;
     if (d.count == 0 && stage.lost == 0 && stage.flushed == 0) continue;
-    table.row({pair_label(p), std::string(pipeline::key_name(kStagePairs[p].key)), number(d.count),
+    table.row({pair_label(p), std::string(key_name(kStagePairs[p].key)), number(d.count),
                number(stage.lost), number(stage.flushed), duration_or_dash(d, d.p50_ns),
                duration_or_dash(d, d.p90_ns), duration_or_dash(d, d.p99_ns),
                duration_or_dash(d, d.max_ns)});
@@ -141,7 +138,7 @@ void write_stage_table(std::string &out, const SessionFigures &session) {
 
 void write_span_table(std::string &out, const SessionFigures &session) {
   Table table(out, {"span", "count", "open", "p50", "p90", "p99", "max"});
-  for (size_t s = 0; s < pipeline::kSpanPairCount; ++s) {
+  for (size_t s = 0; s < kSpanPairCount; ++s) {
     const SpanFigures &span = session.spans[s];
     const Durations &d = span.duration;
     if (d.count == 0 && span.unfinished == 0) continue;
@@ -283,7 +280,7 @@ void write_receiver(std::string &out, const Report &report) {
 void write_latency_data(std::string &out, const SessionPlots &plots) {
   out.append("\"latency\": [");
   bool first = true;
-  for (size_t p = 0; p < pipeline::kStagePairCount; ++p) {
+  for (size_t p = 0; p < kStagePairCount; ++p) {
     const auto &bars = plots.latency[p];
     if (bars.empty()) continue;
     uint64_t total = 0;
@@ -334,7 +331,7 @@ void write_series_data(std::string &out, const Report &report, const SessionPlot
   }
   out.append("], \"series\": [");
   bool first = true;
-  for (size_t d = 0; d < pipeline::kSessionDropCount; ++d) {
+  for (size_t d = 0; d < kSessionDropCount; ++d) {
     if (report.sessions[plots.session].drops[d] == 0) continue;
     out.append(first ? "{\"label\": " : ", {\"label\": ");
     append_json_string(out, short_name(kSessionDropEvents[d]));
@@ -420,4 +417,4 @@ std::string html_report(const Report &report) {
   return all;
 }
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

@@ -4,12 +4,9 @@
 #include "report/format.h"
 #include "report/report_writers.h"
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 namespace {
 
-using pipeline::kSessionDropEvents;
-using pipeline::kSpanPairs;
-using pipeline::kStagePairs;
 
 class JsonWriter {
  public:
@@ -86,13 +83,13 @@ class JsonWriter {
 };
 
 void write_stage(JsonWriter &json, size_t pair_index, const StageFigures &stage) {
-  const pipeline::StagePair &pair = kStagePairs[pair_index];
+  const StagePair &pair = kStagePairs[pair_index];
   const Durations &latency = stage.latency;
   const bool any = latency.count != 0;
   json.open('{');
   json.member_text("from", short_name(pair.from));
   json.member_text("to", short_name(pair.to));
-  json.member_text("key", pipeline::key_name(pair.key));
+  json.member_text("key", key_name(pair.key));
   json.member("count", latency.count);
   json.member("lost", stage.lost);
   json.member("flushed", stage.flushed);
@@ -238,4 +235,4 @@ std::string json_report(const Report &report) {
   return all;
 }
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

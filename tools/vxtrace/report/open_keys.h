@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
 class OpenKeys {
  public:
@@ -142,4 +142,4 @@ class OpenKeys {
   int shift_ = 64;
 };
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

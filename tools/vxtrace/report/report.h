@@ -13,7 +13,7 @@
 
 #include "pipeline/pipeline_model.h"
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
 struct ReportOptions {
   uint64_t horizon_ns = 60'000'000'000;  // a key open longer is lost and forgotten
@@ -35,7 +35,7 @@ struct Durations {
   uint64_t max_ns = 0;
 };
 
-// One pair of pipeline::kStagePairs. A step and its alternatives share their
+// One pair of kStagePairs. A step and its alternatives share their
 // open keys; lost and flushed keys are counted on the step.
 struct StageFigures {
   Durations latency;     // keys that left by this pair's leaving event in time
@@ -43,7 +43,7 @@ struct StageFigures {
   uint64_t flushed = 0;  // ended by a flush event
 };
 
-// One pair of pipeline::kSpanPairs.
+// One pair of kSpanPairs.
 struct SpanFigures {
   Durations duration;
   uint64_t unfinished = 0;  // begun and never ended (or replaced by a new begin)
@@ -67,10 +67,10 @@ struct SessionFigures {
   uint64_t events = 0;
   uint64_t first_ns = 0;
   uint64_t last_ns = 0;
-  std::array<StageFigures, pipeline::kStagePairCount> stages{};
-  std::array<uint64_t, pipeline::kSessionDropCount> drops{};
+  std::array<StageFigures, kStagePairCount> stages{};
+  std::array<uint64_t, kSessionDropCount> drops{};
   DisplayFigures display;
-  std::array<SpanFigures, pipeline::kSpanPairCount> spans{};
+  std::array<SpanFigures, kSpanPairCount> spans{};
 };
 
 struct AudioSinkFigures {
@@ -91,7 +91,7 @@ struct SessionPlots {
     uint64_t upper_ns;
     uint64_t count;
   };
-  std::array<std::vector<Bar>, pipeline::kStagePairCount> latency;  // quarter octaves
+  std::array<std::vector<Bar>, kStagePairCount> latency;  // quarter octaves
   struct DisplayWindow {
     uint64_t start_ns;
     uint64_t longest_interval_ns;
@@ -99,7 +99,7 @@ struct SessionPlots {
   std::vector<DisplayWindow> display;
   struct DropWindow {
     uint64_t start_ns;
-    std::array<uint32_t, pipeline::kSessionDropCount> drops;
+    std::array<uint32_t, kSessionDropCount> drops;
   };
   std::vector<DropWindow> drops;
   uint64_t display_window_ns = 0;  // the widths of the series' windows
@@ -139,4 +139,4 @@ inline const AudioSinkFigures &audio_sink_of_input(const Report &report, size_t 
   return i < report.audio_sink_by_input.size() ? report.audio_sink_by_input[i] : kNone;
 }
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

@@ -9,12 +9,8 @@
 #include "report/open_keys.h"
 #include "report/window_series.h"
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
-using pipeline::kSessionDropCount;
-using pipeline::kSpanPairCount;
-using pipeline::kStagePairCount;
-using pipeline::kStagePairs;
 
 namespace {
 
@@ -106,7 +102,7 @@ struct LiveSession {
   size_t figures_index;
   uint64_t events = 0;
   uint64_t last_ns = 0;
-  std::vector<OpenKeys> open = std::vector<OpenKeys>(pipeline::stages().size());
+  std::vector<OpenKeys> open = std::vector<OpenKeys>(stages().size());
   std::array<PairState, kStagePairCount> pairs;
   std::array<SpanState, kSpanPairCount> spans;
   std::array<uint64_t, kSessionDropCount> drops{};
@@ -117,10 +113,10 @@ struct LiveSession {
 
 // The field ordinals of the receiver's audio sink records.
 struct SinkFields {
-  std::optional<pipeline::FieldOrdinal> dropped_samples = pipeline::find_integer_field(
+  std::optional<FieldOrdinal> dropped_samples = find_integer_field(
       EventKind::audio_sink_dropped_samples, "dropped_samples_per_channel");
-  std::optional<pipeline::FieldOrdinal> clock_lead =
-      pipeline::find_integer_field(EventKind::audio_sink_clock_drift_update, "alsa_clock_lead_ns");
+  std::optional<FieldOrdinal> clock_lead =
+      find_integer_field(EventKind::audio_sink_clock_drift_update, "alsa_clock_lead_ns");
 };
 
 // Quarter-octave bars of a latency histogram.
@@ -152,13 +148,13 @@ class ReportBuilder::State {
 
   void add(uint64_t timestamp_ns, EventKind kind, const void *record) {
     note_time(timestamp_ns);
-    const pipeline::RecordKeys keys = pipeline::record_keys(kind, record);
+    const RecordKeys keys = record_keys(kind, record);
     if (!keys.session) {
       add_receiver_record(kind, record);
     } else if (LiveSession *session = session_of(*keys.session, timestamp_ns)) {
       ++session->events;
       session->last_ns = std::max(session->last_ns, timestamp_ns);
-      const pipeline::KindRoles &roles = pipeline::roles_of(kind);
+      const KindRoles &roles = roles_of(kind);
       if (roles.any()) apply_roles(*session, roles, keys, timestamp_ns);
     } else {
       ++report_.records_of_extra_sessions;
@@ -244,10 +240,10 @@ class ReportBuilder::State {
     }
   }
 
-  static std::optional<int64_t> read(EventKind kind, std::optional<pipeline::FieldOrdinal> field,
+  static std::optional<int64_t> read(EventKind kind, std::optional<FieldOrdinal> field,
                                      const void *record) {
     if (!field) return std::nullopt;
-    return pipeline::read_integer_field(kind, *field, record);
+    return read_integer_field(kind, *field, record);
   }
 
   static void note_clock_lead(std::optional<int64_t> lead, AudioSinkFigures *sink) {
@@ -288,8 +284,8 @@ class ReportBuilder::State {
     end_session(*silent);
   }
 
-  void apply_roles(LiveSession &session, const pipeline::KindRoles &roles,
-                   const pipeline::RecordKeys &keys, uint64_t now) {
+  void apply_roles(LiveSession &session, const KindRoles &roles,
+                   const RecordKeys &keys, uint64_t now) {
     for (size_t i = 0; i < roles.left_count; ++i) leave(session, roles.left_pairs[i], keys, now);
     for (size_t i = 0; i < roles.entered_count; ++i)
       enter(session, roles.entered_stages[i], keys, now);
@@ -305,12 +301,12 @@ class ReportBuilder::State {
     if (roles.ends_session) end_session(session);
   }
 
-  void leave(LiveSession &session, size_t pair_index, const pipeline::RecordKeys &keys,
+  void leave(LiveSession &session, size_t pair_index, const RecordKeys &keys,
              uint64_t now) {
-    const pipeline::StagePair &pair = kStagePairs[pair_index];
+    const StagePair &pair = kStagePairs[pair_index];
     const std::optional<uint64_t> &key = keys.key(pair.key);
     if (!key) return;
-    const size_t stage = pipeline::stage_of_pair(pair_index);
+    const size_t stage = stage_of_pair(pair_index);
     const std::optional<uint64_t> entered = session.open[stage].close(*key);
     if (!entered) return;  // entered before the trace began, or already ended
     --keys_in_flight_;
@@ -321,8 +317,8 @@ class ReportBuilder::State {
     session.pairs[pair_index].latency.add(elapsed(*entered, now));
   }
 
-  void enter(LiveSession &session, size_t stage, const pipeline::RecordKeys &keys, uint64_t now) {
-    const std::optional<uint64_t> &key = keys.key(pipeline::stages()[stage].key);
+  void enter(LiveSession &session, size_t stage, const RecordKeys &keys, uint64_t now) {
+    const std::optional<uint64_t> &key = keys.key(stages()[stage].key);
     if (!key) return;
     OpenKeys &open = session.open[stage];
     if (keys_in_flight_ >= report_.options.max_keys_in_flight && !open.contains(*key)) {
@@ -338,7 +334,7 @@ class ReportBuilder::State {
   }
 
   static PairState &primary(LiveSession &session, size_t stage) {
-    return session.pairs[pipeline::stages()[stage].primary_pair];
+    return session.pairs[stages()[stage].primary_pair];
   }
 
   void flush(LiveSession &session, uint32_t stage_bits) {
@@ -348,8 +344,8 @@ class ReportBuilder::State {
 
   // A key flushed from a step has left its chain: its whole path ends too.
   void flush_stage(LiveSession &session, size_t stage) {
-    const pipeline::Stage &flushed = pipeline::stages()[stage];
-    const std::optional<size_t> whole = pipeline::whole_path_stage(flushed.chain);
+    const KeyStage &flushed = stages()[stage];
+    const std::optional<size_t> whole = whole_path_stage(flushed.chain);
     const bool propagate = whole && !flushed.whole_path;
     const size_t flushed_keys = session.open[stage].remove_if([&](uint64_t key, uint64_t) {
       if (propagate && session.open[*whole].close(key)) {
@@ -534,4 +530,4 @@ Report ReportBuilder::finish() {
   return report;
 }
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

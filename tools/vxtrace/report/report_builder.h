@@ -22,7 +22,7 @@
 #include "report/report.h"
 #include "schema/event_kind.h"
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
 class ReportBuilder {
  public:
@@ -55,4 +55,4 @@ class ReportBuilder {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

@@ -15,7 +15,7 @@
 
 #include "report/report.h"
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
 // Receives the rendering piece by piece, in order.
 using ReportSink = std::function<void(std::string_view)>;
@@ -56,4 +56,4 @@ class ChunkedOutput {
   std::string text_;
 };
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

@@ -6,13 +6,9 @@
 #include "report/format.h"
 #include "report/report_writers.h"
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 namespace {
 
-using pipeline::kSessionDropEvents;
-using pipeline::kSpanPairs;
-using pipeline::kStagePairs;
-using pipeline::PairRole;
 
 constexpr size_t kLabelWidth = 43;
 constexpr size_t kStallsShown = 20;
@@ -65,8 +61,8 @@ void append_heading(std::string &out, std::string_view label, std::string_view l
   out.push_back('\n');
 }
 
-bool chain_seen(const SessionFigures &session, pipeline::Chain chain) {
-  for (size_t p = 0; p < pipeline::kStagePairCount; ++p) {
+bool chain_seen(const SessionFigures &session, Chain chain) {
+  for (size_t p = 0; p < kStagePairCount; ++p) {
     const StageFigures &stage = session.stages[p];
     if (kStagePairs[p].chain == chain &&
         (stage.latency.count != 0 || stage.lost != 0 || stage.flushed != 0))
@@ -75,16 +71,16 @@ bool chain_seen(const SessionFigures &session, pipeline::Chain chain) {
   return false;
 }
 
-void write_chain(std::string &out, const SessionFigures &session, pipeline::Chain chain) {
+void write_chain(std::string &out, const SessionFigures &session, Chain chain) {
   bool first = true;
-  for (size_t p = 0; p < pipeline::kStagePairCount; ++p) {
-    const pipeline::StagePair &pair = kStagePairs[p];
+  for (size_t p = 0; p < kStagePairCount; ++p) {
+    const StagePair &pair = kStagePairs[p];
     if (pair.chain != chain) continue;
     if (first) {
       out.append("  ")
-          .append(pipeline::chain_name(chain))
+          .append(chain_name(chain))
           .append(" by ")
-          .append(pipeline::key_name(pair.key))
+          .append(key_name(pair.key))
           .append(", from ")
           .append(short_name(pair.from))
           .push_back('\n');
@@ -170,8 +166,8 @@ void write_session(std::string &out, const SessionFigures &session, const std::s
       .append(seconds(session.last_ns))
       .append(" s\n");
   bool heading = false;
-  for (size_t c = 0; c < pipeline::kChainCount; ++c) {
-    const auto chain = static_cast<pipeline::Chain>(c);
+  for (size_t c = 0; c < kChainCount; ++c) {
+    const auto chain = static_cast<Chain>(c);
     if (!chain_seen(session, chain)) continue;
     if (!heading) append_heading(out, "  stage", "lost", "flushed");
     heading = true;
@@ -255,4 +251,4 @@ std::string text_report(const Report &report) {
   return all;
 }
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

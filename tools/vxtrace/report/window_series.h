@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vxtrace::reporting {
+namespace vxtrace {
 
 inline constexpr size_t kWindowCount = 256;
 inline constexpr uint64_t kFirstWindowNs = 100'000'000;  // 0.1 s
@@ -45,4 +45,4 @@ class WindowSeries {
   std::vector<Cell> cells_;
 };
 
-}  // namespace vxtrace::reporting
+}  // namespace vxtrace

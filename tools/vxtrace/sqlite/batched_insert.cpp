@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 
 BatchedInsert &BatchedInsert::operator=(BatchedInsert &&other) noexcept {
   std::swap(statement_, other.statement_);
@@ -44,4 +44,4 @@ int BatchedInsert::run() {
   return result == SQLITE_DONE ? SQLITE_OK : result;
 }
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 
 class BatchedInsert {
  public:
@@ -61,4 +61,4 @@ class BatchedInsert {
   int64_t first_seq_ = 0;
 };
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

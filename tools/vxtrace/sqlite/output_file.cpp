@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 namespace {
 
 std::string folder_of(const std::string &path) {
@@ -126,4 +126,4 @@ void TemporaryOutput::discard() {
   temporary_path_.clear();
 }
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

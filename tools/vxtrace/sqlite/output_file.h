@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 
 class TemporaryOutput {
  public:
@@ -40,4 +40,4 @@ class TemporaryOutput {
   std::string error_;
 };
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

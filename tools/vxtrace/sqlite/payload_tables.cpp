@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 namespace {
 
 template <class T>
@@ -85,4 +85,4 @@ std::string create_table_sql(const PayloadTable &table) {
   return sql + ")";
 }
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

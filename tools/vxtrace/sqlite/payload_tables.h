@@ -15,7 +15,7 @@
 
 #include "schema/payload_fields.h"
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 
 // A field's wire type, as the payload descriptions name it.
 enum class WireType { u8, u16, i16, u32, i32, u64, i64, f32, blob_size, blob };
@@ -92,4 +92,4 @@ class FieldBinder {
   int64_t session_ = -1;
 };
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

@@ -5,7 +5,7 @@
 #include "sqlite/text_values.h"
 #include "sqlite/views.h"
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 namespace {
 
 // Set while loading: the file is thrown away unless finish completes, so
@@ -321,4 +321,4 @@ bool SqliteLoader::fail(const std::string &message) {
   return false;
 }
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

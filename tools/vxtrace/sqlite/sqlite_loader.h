@@ -43,7 +43,7 @@
 #include "sqlite/output_file.h"
 #include "sqlite/payload_tables.h"
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 
 struct LoaderOptions {
   std::string output_path;
@@ -145,4 +145,4 @@ class SqliteLoader {
   std::string error_;
 };
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

@@ -5,7 +5,7 @@
 
 #include "text/json_text.h"
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 namespace {
 
 // The length of the valid UTF-8 sequence at text[at], or 0 when there is none
@@ -41,10 +41,6 @@ void append_json_string(std::string &out, std::string_view text) {
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view text) {
-  return vxtrace::is_valid_utf8(text);
-}
-
 int bind_name(sqlite3_stmt *statement, int parameter, std::string_view text,
               sqlite3_destructor_type lifetime) {
   // A null pointer would bind NULL; an empty name stays an empty text.
@@ -63,4 +59,4 @@ std::string json_string_array(const std::vector<std::string> &texts) {
   return out + "]";
 }
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

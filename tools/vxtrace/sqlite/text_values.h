@@ -9,9 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vxtrace::sqlite {
-
-bool is_valid_utf8(std::string_view text);
+namespace vxtrace {
 
 // Binds text as TEXT when it is valid UTF-8, else as a BLOB. Bound as
 // SQLITE_STATIC, the bytes must live until the statement has run.
@@ -21,4 +19,4 @@ int bind_name(sqlite3_stmt *statement, int parameter, std::string_view text,
 // A JSON array of strings; bytes that are not valid UTF-8 become U+FFFD.
 std::string json_string_array(const std::vector<std::string> &texts);
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 namespace {
 
 // The first time each packet (session, id) was seen at a stage.
@@ -76,4 +76,4 @@ std::vector<std::string> create_view_sql() {
   return {audio_packet_path(), audio_stage_latency(), display_intervals()};
 }
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

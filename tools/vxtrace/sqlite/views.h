@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace vxtrace::sqlite {
+namespace vxtrace {
 
 // A stage that an audio packet passes, in pipeline order: the event that
 // records it and the columns that hold the packet's session and id there.
@@ -29,4 +29,4 @@ inline constexpr AudioStage kAudioStages[] = {
 // that reads it.
 std::vector<std::string> create_view_sql();
 
-}  // namespace vxtrace::sqlite
+}  // namespace vxtrace

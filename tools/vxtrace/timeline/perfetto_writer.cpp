@@ -79,7 +79,7 @@ PerfettoWriter::PerfettoWriter(Sink sink, size_t flush_size)
       flush_size_(flush_size),
       out_(std::max<size_t>(flush_size, 64) + 4096) {
   open_dicts_.reserve(8);
-  const protobuf::Encoder::Mark first = out_.open(trace::kPacket);
+  const Encoder::Mark first = out_.open(trace::kPacket);
   out_.varint_field(packet::kSequenceId, kSequenceId);
   out_.varint_field(packet::kSequenceFlags, kIncrementalStateCleared | kNeedsIncrementalState);
   out_.varint_field(packet::kFirstPacketOnSequence, 1);
@@ -93,8 +93,8 @@ PerfettoWriter::~PerfettoWriter() {
 
 // ---- Packets ----
 
-protobuf::Encoder::Mark PerfettoWriter::open_packet(uint64_t timestamp) {
-  const protobuf::Encoder::Mark packet = out_.open(trace::kPacket);
+Encoder::Mark PerfettoWriter::open_packet(uint64_t timestamp) {
+  const Encoder::Mark packet = out_.open(trace::kPacket);
   out_.varint_field(packet::kTimestamp, timestamp);
   out_.varint_field(packet::kSequenceId, kSequenceId);
   return packet;
@@ -102,7 +102,7 @@ protobuf::Encoder::Mark PerfettoWriter::open_packet(uint64_t timestamp) {
 
 // The interned entries made since the last packet ride along with this one,
 // which comes before any packet that can use them.
-void PerfettoWriter::close_packet(protobuf::Encoder::Mark packet, bool uses_interned) {
+void PerfettoWriter::close_packet(Encoder::Mark packet, bool uses_interned) {
   if (!pending_interned_.empty()) {
     out_.bytes_field(packet::kInternedData, pending_interned_.view());
     pending_interned_.clear();
@@ -121,7 +121,7 @@ void PerfettoWriter::flush_if_full() {
   out_.clear();
 }
 
-void PerfettoWriter::string_field(protobuf::Encoder *encoder, uint32_t field,
+void PerfettoWriter::string_field(Encoder *encoder, uint32_t field,
                                   std::string_view text) {
   if (is_valid_utf8(text)) {
     encoder->bytes_field(field, text);
@@ -148,20 +148,20 @@ TrackId PerfettoWriter::add_track(std::string_view name, TrackId parent, int32_t
   if (finished_) return {};
   end_event();
   const TrackId id{next_track_uuid_++};
-  const protobuf::Encoder::Mark packet = open_packet(latest_timestamp_);
-  const protobuf::Encoder::Mark descriptor = out_.open(packet::kTrackDescriptor);
+  const Encoder::Mark packet = open_packet(latest_timestamp_);
+  const Encoder::Mark descriptor = out_.open(packet::kTrackDescriptor);
   out_.varint_field(track::kUuid, id.uuid);
   if (parent) out_.varint_field(track::kParentUuid, parent.uuid);
   string_field(&out_, track::kName, name);
   if (kind == kProcessTrack) {
-    const protobuf::Encoder::Mark process = out_.open(track::kProcess);
+    const Encoder::Mark process = out_.open(track::kProcess);
     out_.int_field(track::kProcessPid, next_pid_);
     string_field(&out_, track::kProcessName, name);
     out_.close(process);
     if (next_pid_ < std::numeric_limits<int32_t>::max()) ++next_pid_;
   }
   if (kind == kCounterTrack) {
-    const protobuf::Encoder::Mark counter = out_.open(track::kCounter);
+    const Encoder::Mark counter = out_.open(track::kCounter);
     if (!unit_name.empty()) string_field(&out_, track::kCounterUnitName, unit_name);
     out_.close(counter);
   } else {
@@ -194,7 +194,7 @@ uint64_t PerfettoWriter::intern(InternTable *table, uint32_t interned_data_field
   if (known != table->end()) return known->second;
   const uint64_t iid = table->size() + 1;
   table->emplace(std::string(name), iid);
-  const protobuf::Encoder::Mark entry = pending_interned_.open(interned_data_field);
+  const Encoder::Mark entry = pending_interned_.open(interned_data_field);
   pending_interned_.varint_field(interned::kIid, iid);
   string_field(&pending_interned_, interned::kName, name);
   pending_interned_.close(entry);
@@ -256,8 +256,8 @@ void PerfettoWriter::write_held_event(TrackEventType type, uint64_t timestamp,
   if (finished_) return;
   end_event();
   latest_timestamp_ = std::max(latest_timestamp_, timestamp);
-  const protobuf::Encoder::Mark packet = open_packet(timestamp);
-  const protobuf::Encoder::Mark track_event = out_.open(packet::kTrackEvent);
+  const Encoder::Mark packet = open_packet(timestamp);
+  const Encoder::Mark track_event = out_.open(packet::kTrackEvent);
   out_.varint_field(event::kType, static_cast<uint64_t>(type));
   out_.bytes_unframed(held);
   out_.close(track_event);
@@ -266,8 +266,8 @@ void PerfettoWriter::write_held_event(TrackEventType type, uint64_t timestamp,
 
 // Top-level arguments are the event's debug annotations, nested ones the
 // entries of the enclosing dictionary.
-protobuf::Encoder::Mark PerfettoWriter::open_annotation(ArgNameId name) {
-  const protobuf::Encoder::Mark mark =
+Encoder::Mark PerfettoWriter::open_annotation(ArgNameId name) {
+  const Encoder::Mark mark =
       out_.open(open_dicts_.empty() ? event::kDebugAnnotations : annotation::kDictEntries);
   if (name) {
     out_.varint_field(annotation::kNameIid, name.iid);
@@ -278,35 +278,35 @@ protobuf::Encoder::Mark PerfettoWriter::open_annotation(ArgNameId name) {
 
 void PerfettoWriter::add_int(ArgNameId name, int64_t value) {
   if (!event_open_) return;
-  const protobuf::Encoder::Mark mark = open_annotation(name);
+  const Encoder::Mark mark = open_annotation(name);
   out_.int_field(annotation::kInt, value);
   out_.close(mark);
 }
 
 void PerfettoWriter::add_uint(ArgNameId name, uint64_t value) {
   if (!event_open_) return;
-  const protobuf::Encoder::Mark mark = open_annotation(name);
+  const Encoder::Mark mark = open_annotation(name);
   out_.varint_field(annotation::kUint, value);
   out_.close(mark);
 }
 
 void PerfettoWriter::add_double(ArgNameId name, double value) {
   if (!event_open_) return;
-  const protobuf::Encoder::Mark mark = open_annotation(name);
+  const Encoder::Mark mark = open_annotation(name);
   out_.double_field(annotation::kDouble, value);
   out_.close(mark);
 }
 
 void PerfettoWriter::add_bool(ArgNameId name, bool value) {
   if (!event_open_) return;
-  const protobuf::Encoder::Mark mark = open_annotation(name);
+  const Encoder::Mark mark = open_annotation(name);
   out_.varint_field(annotation::kBool, value ? 1 : 0);
   out_.close(mark);
 }
 
 void PerfettoWriter::add_string(ArgNameId name, std::string_view value) {
   if (!event_open_) return;
-  const protobuf::Encoder::Mark mark = open_annotation(name);
+  const Encoder::Mark mark = open_annotation(name);
   string_field(&out_, annotation::kString, value);
   out_.close(mark);
 }
@@ -347,8 +347,8 @@ void PerfettoWriter::write_counter_head(TrackId counter_track, uint64_t timestam
 void PerfettoWriter::add_counter(TrackId counter_track, uint64_t timestamp, int64_t value) {
   if (finished_) return;
   end_event();
-  const protobuf::Encoder::Mark packet = open_packet(timestamp);
-  const protobuf::Encoder::Mark track_event = out_.open(packet::kTrackEvent);
+  const Encoder::Mark packet = open_packet(timestamp);
+  const Encoder::Mark track_event = out_.open(packet::kTrackEvent);
   write_counter_head(counter_track, timestamp);
   out_.int_field(event::kCounterValue, value);
   out_.close(track_event);
@@ -358,8 +358,8 @@ void PerfettoWriter::add_counter(TrackId counter_track, uint64_t timestamp, int6
 void PerfettoWriter::add_double_counter(TrackId counter_track, uint64_t timestamp, double value) {
   if (finished_) return;
   end_event();
-  const protobuf::Encoder::Mark packet = open_packet(timestamp);
-  const protobuf::Encoder::Mark track_event = out_.open(packet::kTrackEvent);
+  const Encoder::Mark packet = open_packet(timestamp);
+  const Encoder::Mark track_event = out_.open(packet::kTrackEvent);
   write_counter_head(counter_track, timestamp);
   out_.double_field(event::kDoubleCounterValue, value);
   out_.close(track_event);

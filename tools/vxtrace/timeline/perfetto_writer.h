@@ -190,10 +190,10 @@ class PerfettoWriter {
   using InternTable = std::unordered_map<std::string, uint64_t, StringHash, std::equal_to<>>;
 
   uint64_t intern(InternTable *table, uint32_t interned_data_field, std::string_view name);
-  protobuf::Encoder::Mark open_packet(uint64_t timestamp);
-  void close_packet(protobuf::Encoder::Mark packet, bool uses_interned);
-  protobuf::Encoder::Mark open_annotation(ArgNameId name);
-  void string_field(protobuf::Encoder *encoder, uint32_t field, std::string_view text);
+  Encoder::Mark open_packet(uint64_t timestamp);
+  void close_packet(Encoder::Mark packet, bool uses_interned);
+  Encoder::Mark open_annotation(ArgNameId name);
+  void string_field(Encoder *encoder, uint32_t field, std::string_view text);
   void write_counter_head(TrackId counter_track, uint64_t timestamp);
   TrackId add_track(std::string_view name, TrackId parent, int32_t sort_rank, int kind,
                     std::string_view unit_name);
@@ -202,10 +202,10 @@ class PerfettoWriter {
 
   Sink sink_;
   size_t flush_size_;
-  protobuf::Encoder out_;
+  Encoder out_;
   // The interned entries not written yet (an InternedData message's body),
   // attached to the next packet.
-  protobuf::Encoder pending_interned_{256};
+  Encoder pending_interned_{256};
   InternTable event_names_;
   InternTable categories_;
   InternTable arg_names_;
@@ -223,9 +223,9 @@ class PerfettoWriter {
   std::string *held_ = nullptr;  // where the open event goes, when held
   size_t held_from_ = 0;
   bool event_uses_interned_ = false;
-  protobuf::Encoder::Mark event_packet_;
-  protobuf::Encoder::Mark track_event_;
-  std::vector<protobuf::Encoder::Mark> open_dicts_;
+  Encoder::Mark event_packet_;
+  Encoder::Mark track_event_;
+  std::vector<Encoder::Mark> open_dicts_;
 };
 
 }  // namespace vxtrace

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string_view>
 
-namespace vxtrace::protobuf {
+namespace vxtrace {
 
 enum class WireType : uint32_t { varint = 0, fixed64 = 1, length_delimited = 2 };
 
@@ -142,4 +142,4 @@ class Encoder {
   size_t capacity_ = 0;
 };
 
-}  // namespace vxtrace::protobuf
+}  // namespace vxtrace

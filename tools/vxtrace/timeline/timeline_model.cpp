@@ -41,19 +41,19 @@ uint64_t track_number(const TrackRef &track) {
 // first event of the primary chain starts a flow (a reused key starts a new
 // one), its last event ends it.
 struct FlowSpec {
-  pipeline::KeyKind key;
-  pipeline::Chain primary;
-  std::initializer_list<pipeline::Chain> chains;
+  KeyKind key;
+  Chain primary;
+  std::initializer_list<Chain> chains;
 };
 
 const FlowSpec kFlowSpecs[] = {
-    {pipeline::KeyKind::packet_id,
-     pipeline::Chain::audio_packets,
-     {pipeline::Chain::audio_packets}},
-    {pipeline::KeyKind::physical_address,
-     pipeline::Chain::frame_buffers,
-     {pipeline::Chain::frame_buffers, pipeline::Chain::video_frames,
-      pipeline::Chain::displayed_frames}},
+    {KeyKind::packet_id,
+     Chain::audio_packets,
+     {Chain::audio_packets}},
+    {KeyKind::physical_address,
+     Chain::frame_buffers,
+     {Chain::frame_buffers, Chain::video_frames,
+      Chain::displayed_frames}},
 };
 
 // Per kind: its flow (index in kFlowSpecs, or -1) and its place in it.
@@ -68,11 +68,11 @@ std::array<FlowRole, kEventKindCount> make_flow_roles() {
     const FlowSpec &flow = kFlowSpecs[spec];
     const auto mark = [&](EventKind kind, FlowStep step) {
       FlowRole &role = roles[static_cast<size_t>(kind)];
-      if (!pipeline::has_key(kind, flow.key) || (role.spec >= 0 && step == FlowStep::middle))
+      if (!has_key(kind, flow.key) || (role.spec >= 0 && step == FlowStep::middle))
         return;
       role = {static_cast<int8_t>(spec), step};
     };
-    for (const pipeline::StagePair &pair : pipeline::kStagePairs) {
+    for (const StagePair &pair : kStagePairs) {
       if (std::find(flow.chains.begin(), flow.chains.end(), pair.chain) == flow.chains.end())
         continue;
       mark(pair.from, FlowStep::middle);
@@ -80,11 +80,11 @@ std::array<FlowRole, kEventKindCount> make_flow_roles() {
     }
     // The primary chain's whole path, or else its steps' first and last
     // events, bound the flow.
-    const pipeline::StagePair *first = nullptr;
-    const pipeline::StagePair *last = nullptr;
-    for (const pipeline::StagePair &pair : pipeline::kStagePairs) {
-      if (pair.chain != flow.primary || pair.role == pipeline::PairRole::alternative) continue;
-      if (pair.role == pipeline::PairRole::whole_path) {
+    const StagePair *first = nullptr;
+    const StagePair *last = nullptr;
+    for (const StagePair &pair : kStagePairs) {
+      if (pair.chain != flow.primary || pair.role == PairRole::alternative) continue;
+      if (pair.role == PairRole::whole_path) {
         first = last = &pair;
         break;
       }
@@ -189,7 +189,7 @@ void TimelineModel::add_decoded(const EventView &event, const DecodedRecord &rec
   payload_.clear();
   if (render) record.print(printer_.printer());
   const std::optional<uint32_t> session =
-      placement.kind ? pipeline::record_session(*placement.kind, record.data())
+      placement.kind ? record_session(*placement.kind, record.data())
                      : session_in_rendering(payload_.view());
   const TrackRef track{session ? pid_of_session(*session) : receiver_pid(), placement.stage};
   declare(track);
@@ -209,7 +209,7 @@ void TimelineModel::add_decoded(const EventView &event, const DecodedRecord &rec
   }
   format_->record(placed);
   add_counters(event, placement, track);
-  if (placement.kind && session && pipeline::roles_of(*placement.kind).ends_session)
+  if (placement.kind && session && roles_of(*placement.kind).ends_session)
     end_session(*session);
 }
 
@@ -217,7 +217,7 @@ void TimelineModel::add_decoded(const EventView &event, const DecodedRecord &rec
 // open slice of its track, so that slices always nest.
 RecordPhase TimelineModel::span_phase(EventKind kind, std::optional<uint32_t> session,
                                       const TrackRef &track, uint32_t *slot) {
-  const pipeline::KindRoles &roles = pipeline::roles_of(kind);
+  const KindRoles &roles = roles_of(kind);
   if (roles.span_begin >= 0) {
     const uint64_t key = (process_key(session) << 8) | static_cast<uint64_t>(roles.span_begin);
     if (open_spans_.count(key) != 0) close_span(key, RecordPhase::instant);
@@ -278,7 +278,7 @@ FlowStep TimelineModel::flow_step(EventKind kind, std::optional<uint32_t> sessio
   const FlowRole &role = flow_role_of(kind);
   if (role.spec < 0 || !session) return FlowStep::none;
   const FlowSpec &spec = kFlowSpecs[role.spec];
-  const std::optional<uint64_t> key = pipeline::record_keys(kind, data).key(spec.key);
+  const std::optional<uint64_t> key = record_keys(kind, data).key(spec.key);
   if (!key) return FlowStep::none;
   const FlowKey flow{static_cast<uint32_t>(role.spec), process_key(session), *key};
   if (role.step == FlowStep::first) {

@@ -21,16 +21,16 @@ namespace {
 constexpr uint64_t kNsPerMs = 1'000'000;
 constexpr uint64_t kNsPerS = 1'000'000'000;
 
-reporting::ReportOptions builder_options(const ReportCommandOptions &options) {
-  reporting::ReportOptions built;
+ReportOptions builder_options(const ReportCommandOptions &options) {
+  ReportOptions built;
   built.stall_floor_ns = options.stall_ms * kNsPerMs;
   built.horizon_ns = options.horizon_s * kNsPerS;
   return built;
 }
 
-reporting::Report build_report(const ReportCommandOptions &options, const Selection &selection,
+Report build_report(const ReportCommandOptions &options, const Selection &selection,
                                const OpenedInput &opened) {
-  reporting::ReportBuilder builder(builder_options(options));
+  ReportBuilder builder(builder_options(options));
   RecordAllocator allocator;
   EventKindCache kinds;
   MergedRecords records(opened, selection, options.in.progress);
@@ -45,7 +45,7 @@ reporting::Report build_report(const ReportCommandOptions &options, const Select
       builder.add_undecoded(event.timestamp);
   }
   records.finish_progress();
-  reporting::Report built = builder.finish();
+  Report built = builder.finish();
   built.inputs = opened.display_names();
   built.damage = input_errors(opened);
   return built;
@@ -54,9 +54,9 @@ reporting::Report build_report(const ReportCommandOptions &options, const Select
 // A rendering and where it goes.
 struct Rendering {
   FileOutput output;
-  void (*render)(const reporting::Report &, const reporting::ReportSink &);
+  void (*render)(const Report &, const ReportSink &);
 
-  bool write(const reporting::Report &built) {
+  bool write(const Report &built) {
     return output.write([&](OutputSink *sink) {
       render(built, [sink](std::string_view piece) { sink->write(piece); });
       return sink->flush();
@@ -70,9 +70,9 @@ std::vector<Rendering> renderings(const ReportCommandOptions &options,
                                   const std::vector<std::string> &inputs) {
   std::vector<Rendering> list;
   if (!options.html.empty())
-    list.push_back({FileOutput(options.html, inputs), reporting::write_html_report});
+    list.push_back({FileOutput(options.html, inputs), write_html_report});
   list.push_back({FileOutput(options.output, inputs),
-                  options.json ? reporting::write_json_report : reporting::write_text_report});
+                  options.json ? write_json_report : write_text_report});
   return list;
 }
 
@@ -111,7 +111,7 @@ int run_report(const ReportCommandOptions &options) {
   // The first file comes into being before the pass, so that a path where
   // none can be made is refused before the trace is read.
   if (!outputs.front().output.open()) return kExitUsage;
-  const reporting::Report built = build_report(options, *selection, opened);
+  const Report built = build_report(options, *selection, opened);
   bool written = true;
   for (Rendering &rendering : outputs) written = written && rendering.write(built);
   return run_exit_status(written, input_exit_status(opened));

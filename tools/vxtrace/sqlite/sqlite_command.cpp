@@ -14,9 +14,6 @@
 namespace vxtrace {
 namespace {
 
-using sqlite::LoadEnd;
-using sqlite::LoadRecord;
-using sqlite::SqliteLoader;
 
 LoadRecord load_record_of(size_t source, const EventView &event, const DecodedRecord &record,
                           EventKindCache *kinds) {
