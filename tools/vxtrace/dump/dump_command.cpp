@@ -1,4 +1,6 @@
 // vxtrace dump: every data record as one JSON object per line.
+#include "dump/dump_command.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -7,8 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "cli/options.h"
 #include "core/decoded_record.h"
-#include "dump/dump_command.h"
 #include "dump/event_line_writer.h"
 #include "dump/parallel_dump.h"
 #include "dump/parallel_merge.h"
@@ -92,6 +94,36 @@ int run_dump(const DumpOptions &given) {
                            : check_input ? input_exit_status(opened)
                                          : kExitSuccess;
   return run_exit_status(*written, input_status);
+}
+
+namespace {
+
+CommandRun declare_dump(CLI::App *command) {
+  auto options = std::make_shared<DumpOptions>();
+  add_reading_options(command, &options->in);
+  add_event_globs(command, &options->event_globs);
+  add_output(command, &options->output,
+             "Write to this file instead of standard output (- for standard output)");
+  command
+      ->add_option_function<uint64_t>(
+          "--limit", [options](const uint64_t &limit) { options->limit = limit; },
+          "Stop after this many lines")
+      ->check(whole_number(0, UINT64_MAX))
+      ->type_name("N");
+  add_number(command, "-j,--jobs", &options->jobs,
+             "Worker threads, 1 to 256 (default: one per core); the output is the same for any "
+             "number",
+             1, 256);
+  // For tests that need many small parts of a small trace.
+  add_hidden_number(command, "--chunk-bytes", &options->chunk_bytes, 1);
+  add_talk_options(command, &options->in);
+  return [options] { return run_dump(*options); };
+}
+
+}  // namespace
+
+Command dump_command() {
+  return {"dump", "Write every data record as a JSON line", declare_dump};
 }
 
 }  // namespace vxtrace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command.h"
 #include "core/options.h"
 #include "select/selection.h"
 
@@ -22,5 +23,8 @@ struct DumpOptions {
 };
 
 int run_dump(const DumpOptions &options);
+
+// The command as main.cpp lists it.
+Command dump_command();
 
 }  // namespace vxtrace

@@ -1,4 +1,6 @@
 // vxtrace generate: a synthetic recording for tests, benchmarks and samples.
+#include "generate/generate_command.h"
+
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -7,9 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <optional>
 
-#include "generate/generate_command.h"
+#include "cli/options.h"
 #include "generate/generator.h"
 #include "io/command_support.h"
 #include "io/file_output.h"
@@ -155,6 +159,48 @@ int run_generate(const GenerateOptions &options) {
   const int status = generate(options, *faults, &account);
   if (status != kExitSuccess) return status;
   return write_manifest(options, account) ? kExitSuccess : kExitUsage;
+}
+
+namespace {
+
+// Timestamps of a generated trace rise by up to 99 µs per event; this many
+// events keep them far from wrapping around.
+constexpr uint64_t kMostGeneratedEvents = 1'000'000'000'000;
+
+CommandRun declare_generate(CLI::App *command) {
+  auto options = std::make_shared<GenerateOptions>();
+  add_output(command, &options->output,
+             "Trace file to write (- for standard output, when it is not a terminal)")
+      ->required();
+  command->add_flag("--force", options->force,
+                    "Replace an existing file, and write even when the file system seems too "
+                    "full for the trace");
+  add_path(command, "--manifest", &options->manifest,
+           "Write what the injected faults left in the trace to this file (JSON)");
+  add_number(command, "--events", &options->events, "Number of data records (at most 10^12)", 0,
+             kMostGeneratedEvents)
+      ->required();
+  add_number(command, "--seed", &options->seed, "Seed; a seed always gives the same trace", 0);
+  const std::map<std::string, EventMix> mixes{{"realistic", EventMix::realistic},
+                                              {"bench", EventMix::bench}};
+  command->add_option("--mix", options->mix, "Event mix: realistic (default) or bench")
+      ->transform(CLI::CheckedTransformer(mixes, CLI::ignore_case).description(""))
+      ->type_name("realistic|bench");
+  command
+      ->add_option("--inject", options->inject,
+                   "Inject a fault into the realistic mix (repeatable): stall@+<S>s:<D>ms, "
+                   "lose@reorder:<N>, lose@decoder:<N>, silence[@+<S>s]:<N>, "
+                   "latency@<stage>:<D>us|ms (stage: reorder, decoder, display, return)")
+      ->allow_extra_args(false)
+      ->type_name("FAULT");
+  add_no_progress(command, &options->progress);
+  return [options] { return run_generate(*options); };
+}
+
+}  // namespace
+
+Command generate_command() {
+  return {"generate", "Write a synthetic trace", declare_generate};
 }
 
 }  // namespace vxtrace

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/command.h"
+
 namespace vxtrace {
 
 enum class EventMix { realistic, bench };
@@ -21,5 +23,8 @@ struct GenerateOptions {
 };
 
 int run_generate(const GenerateOptions &options);
+
+// The command as main.cpp lists it.
+Command generate_command();
 
 }  // namespace vxtrace

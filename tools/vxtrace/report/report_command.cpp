@@ -1,15 +1,18 @@
 // vxtrace report: one pass through the selected records into a ReportBuilder,
 // then, when asked, the page and the text or JSON on the output.
+#include "report/report_command.h"
+
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
+#include "cli/options.h"
 #include "core/decoded_record.h"
 #include "io/command_support.h"
 #include "io/file_output.h"
 #include "report/report_builder.h"
-#include "report/report_command.h"
 #include "report/report_writers.h"
 #include "schema/event_kind.h"
 #include "select/merged_records.h"
@@ -29,7 +32,7 @@ ReportOptions builder_options(const ReportCommandOptions &options) {
 }
 
 Report build_report(const ReportCommandOptions &options, const Selection &selection,
-                               const OpenedInput &opened) {
+                    const OpenedInput &opened) {
   ReportBuilder builder(builder_options(options));
   RecordAllocator allocator;
   EventKindCache kinds;
@@ -69,10 +72,9 @@ struct Rendering {
 std::vector<Rendering> renderings(const ReportCommandOptions &options,
                                   const std::vector<std::string> &inputs) {
   std::vector<Rendering> list;
-  if (!options.html.empty())
-    list.push_back({FileOutput(options.html, inputs), write_html_report});
-  list.push_back({FileOutput(options.output, inputs),
-                  options.json ? write_json_report : write_text_report});
+  if (!options.html.empty()) list.push_back({FileOutput(options.html, inputs), write_html_report});
+  list.push_back(
+      {FileOutput(options.output, inputs), options.json ? write_json_report : write_text_report});
   return list;
 }
 
@@ -115,6 +117,33 @@ int run_report(const ReportCommandOptions &options) {
   bool written = true;
   for (Rendering &rendering : outputs) written = written && rendering.write(built);
   return run_exit_status(written, input_exit_status(opened));
+}
+
+namespace {
+
+CommandRun declare_report(CLI::App *command) {
+  auto options = std::make_shared<ReportCommandOptions>();
+  add_reading_options(command, &options->in);
+  add_output(command, &options->output,
+             "Write the text or JSON to this file instead of standard output");
+  command->add_flag("--json", options->json, "Write the report as one JSON document");
+  add_path(command, "--html", &options->html,
+           "Also write the report as a self-contained HTML page to this file");
+  add_number(command, "--stall-ms", &options->stall_ms,
+             "Shortest display interval counted as a stall, in ms (default 50)", 1, 3'600'000);
+  add_number(command, "--horizon", &options->horizon_s,
+             "Seconds of trace time after which an open key counts as lost (default 60)", 1,
+             1'000'000);
+  add_talk_options(command, &options->in);
+  return [options] { return run_report(*options); };
+}
+
+}  // namespace
+
+Command report_command() {
+  return {"report",
+          "Report stage latencies, lost keys, drops, display stalls and spans per session",
+          declare_report};
 }
 
 }  // namespace vxtrace

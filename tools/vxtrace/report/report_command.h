@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/command.h"
 #include "core/options.h"
 
 namespace vxtrace {
@@ -20,5 +21,8 @@ struct ReportCommandOptions {
 };
 
 int run_report(const ReportCommandOptions &options);
+
+// The command as main.cpp lists it.
+Command report_command();
 
 }  // namespace vxtrace

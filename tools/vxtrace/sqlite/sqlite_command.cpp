@@ -1,19 +1,21 @@
 // vxtrace sqlite: one pass through the trace into the loader.
+#include "sqlite/sqlite_command.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "core/decoded_record.h"
 #include "io/command_support.h"
 #include "io/pending_file.h"
 #include "schema/event_kind.h"
 #include "select/merged_records.h"
 #include "select/selection.h"
-#include "sqlite/sqlite_command.h"
 #include "sqlite/sqlite_loader.h"
 
 namespace vxtrace {
 namespace {
-
 
 LoadRecord load_record_of(size_t source, const EventView &event, const DecodedRecord &record,
                           EventKindCache *kinds) {
@@ -107,6 +109,23 @@ int run_sqlite(const SqliteOptions &options) {
   }
   removal.release();
   return input_exit_status(opened);
+}
+
+namespace {
+
+CommandRun declare_sqlite(CLI::App *command) {
+  auto options = std::make_shared<SqliteOptions>();
+  add_reading_options(command, &options->in);
+  add_output(command, &options->output, "Database file to write")->required();
+  command->add_flag("--force", options->force, "Replace an existing file");
+  add_talk_options(command, &options->in);
+  return [options] { return run_sqlite(*options); };
+}
+
+}  // namespace
+
+Command sqlite_command() {
+  return {"sqlite", "Write the trace as a typed SQLite database (docs/sqlite.md)", declare_sqlite};
 }
 
 }  // namespace vxtrace

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "cli/command.h"
 #include "core/options.h"
 
 namespace vxtrace {
@@ -17,5 +18,8 @@ struct SqliteOptions {
 // database then holds every record before the damage and says so in meta);
 // 1 when no database was written.
 int run_sqlite(const SqliteOptions &options);
+
+// The command as main.cpp lists it.
+Command sqlite_command();
 
 }  // namespace vxtrace

@@ -1,20 +1,23 @@
 // vxtrace stats: per event name the count, the decode failures and the payload
 // bytes, and totals over the whole trace.
+#include "stats/stats_command.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "cli/options.h"
 #include "core/decoded_record.h"
 #include "io/command_support.h"
 #include "select/merged_records.h"
-#include "stats/stats_command.h"
 #include "text/json_text.h"
 #include "text/output_sink.h"
 
@@ -265,6 +268,22 @@ int run_stats(const StatsOptions &options) {
     }
   }
   return input_exit_status(opened);
+}
+
+namespace {
+
+CommandRun declare_stats(CLI::App *command) {
+  auto options = std::make_shared<StatsOptions>();
+  add_reading_options(command, &options->in);
+  command->add_flag("--json", options->json, "Write the statistics as one JSON object");
+  add_talk_options(command, &options->in);
+  return [options] { return run_stats(*options); };
+}
+
+}  // namespace
+
+Command stats_command() {
+  return {"stats", "Count events, failures and bytes per event", declare_stats};
 }
 
 }  // namespace vxtrace

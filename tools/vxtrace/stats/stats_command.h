@@ -2,6 +2,7 @@
 // bytes, and totals over the whole trace.
 #pragma once
 
+#include "cli/command.h"
 #include "core/options.h"
 
 namespace vxtrace {
@@ -12,5 +13,8 @@ struct StatsOptions {
 };
 
 int run_stats(const StatsOptions &options);
+
+// The command as main.cpp lists it.
+Command stats_command();
 
 }  // namespace vxtrace

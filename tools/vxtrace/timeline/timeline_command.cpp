@@ -1,18 +1,20 @@
 // vxtrace timeline: the trace as a Trace Event Format document (Perfetto's
 // UI and chrome://tracing) or as Perfetto's native trace.
+#include "timeline/timeline_command.h"
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
+#include "cli/options.h"
 #include "core/decoded_record.h"
 #include "io/command_support.h"
 #include "io/file_output.h"
 #include "select/merged_records.h"
 #include "text/output_sink.h"
 #include "timeline/perfetto_timeline.h"
-#include "timeline/timeline_command.h"
 #include "timeline/timeline_writer.h"
 
 namespace vxtrace {
@@ -81,6 +83,42 @@ int run_timeline(const TimelineOptions &options) {
       [&](OutputSink *sink) { return write_timeline(options, *selection, opened, sink); });
   if (!written) return kExitUsage;
   return run_exit_status(*written, input_exit_status(opened));
+}
+
+namespace {
+
+CLI::Validator timeline_format() {
+  return CLI::Validator(
+      [](const std::string &value) {
+        return value == "json" || value == "perfetto" ? std::string() : "must be json or perfetto";
+      },
+      "json|perfetto");
+}
+
+CommandRun declare_timeline(CLI::App *command) {
+  auto options = std::make_shared<TimelineOptions>();
+  add_reading_options(command, &options->in);
+  add_event_globs(command, &options->event_globs);
+  add_output(command, &options->output,
+             "Write to this file instead of standard output (- for standard output)");
+  command
+      ->add_option("--format", options->format,
+                   "json (Trace Event Format) or perfetto (native protobuf trace); default: "
+                   "perfetto when the output ends in .pftrace or .perfetto-trace, else json")
+      ->check(timeline_format());
+  command->add_flag_callback(
+      "--no-args", [options] { options->with_args = false; },
+      "Leave out each record's arguments (its payload): a file about half the size that still "
+      "shows every record, slice, flow and counter");
+  add_talk_options(command, &options->in);
+  return [options] { return run_timeline(*options); };
+}
+
+}  // namespace
+
+Command timeline_command() {
+  return {"timeline", "Write the trace as a timeline for Perfetto or chrome://tracing (JSON)",
+          declare_timeline};
 }
 
 }  // namespace vxtrace

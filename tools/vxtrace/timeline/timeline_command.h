@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command.h"
 #include "core/options.h"
 
 namespace vxtrace {
@@ -24,5 +25,8 @@ struct TimelineOptions {
 bool wants_perfetto(const TimelineOptions &options);
 
 int run_timeline(const TimelineOptions &options);
+
+// The command as main.cpp lists it.
+Command timeline_command();
 
 }  // namespace vxtrace

@@ -1,0 +1,116 @@
+#include "cli/options.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "select/time_syntax.h"
+
+namespace vxtrace {
+namespace {
+
+CLI::Validator non_empty_path() {
+  return CLI::Validator(
+      [](const std::string &text) { return text.empty() ? std::string("empty path") : ""; }, "");
+}
+
+// A time of --begin/--end, checked here so that a typo is a usage error
+// before anything is read; select/ resolves "+" times later.
+CLI::Validator trace_time() {
+  return CLI::Validator(
+      [](const std::string &text) {
+        std::string why;
+        return parse_time(text, &why) ? std::string() : "'" + text + "': " + why;
+      },
+      "");
+}
+
+void add_inputs(CLI::App *command, InputOptions *in) {
+  command
+      ->add_option("input", in->inputs,
+                   "Trace files, merged by timestamp when there are several; - for standard "
+                   "input (once)")
+      ->check(non_empty_path())
+      ->required()
+      ->type_name("FILE");
+  command->parse_complete_callback([in] {
+    if (std::count(in->inputs.begin(), in->inputs.end(), "-") > 1)
+      throw CLI::ValidationError("input", "standard input (-) can be read only once");
+  });
+}
+
+void add_selection_options(CLI::App *command, InputOptions *in) {
+  const std::string time_forms =
+      ": a timestamp in ns as dump prints it, or + and a duration from the first data record "
+      "(of the earliest input) "
+      "(+90s, +37m12.5s, +1h, +250ms, +40us, +1500ns)";
+  command->add_option("--begin", in->begin, "Keep data records at or after T" + time_forms)
+      ->check(trace_time())
+      ->type_name("T");
+  command->add_option("--end", in->end, "Keep data records before T (same forms as --begin)")
+      ->check(trace_time())
+      ->type_name("T");
+  command
+      ->add_option("--session", in->sessions,
+                   "Keep records of this session id (repeatable); records without a session "
+                   "are dropped unless --with-receiver is given")
+      ->check(whole_number(0, std::numeric_limits<uint32_t>::max()))
+      ->type_name("ID")
+      ->allow_extra_args(false);
+  command->add_flag("--with-receiver", in->with_receiver,
+                    "With --session: keep the receiver's own records (without a session) too");
+}
+
+}  // namespace
+
+CLI::Validator whole_number(uint64_t least, uint64_t most, const std::string &hidden_name) {
+  const std::string range = std::to_string(least) + " to " + std::to_string(most);
+  const std::string prefix = hidden_name.empty() ? "" : hidden_name + ": ";
+  return CLI::Validator(
+      [least, most, range, prefix](std::string &text) -> std::string {
+        uint64_t value = 0;
+        const bool digits_only =
+            !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        const bool fits =
+            std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
+        if (digits_only && fits && value >= least && value <= most) return std::string();
+        return prefix + "'" + text + "' is not a whole number from " + range;
+      },
+      "");
+}
+
+CLI::Option *add_path(CLI::App *command, const std::string &name, std::string *path,
+                      const std::string &description) {
+  return command->add_option(name, *path, description)->check(non_empty_path());
+}
+
+CLI::Option *add_output(CLI::App *command, std::string *path, const std::string &description) {
+  return add_path(command, "-o,--output", path, description);
+}
+
+void add_reading_options(CLI::App *command, InputOptions *in) {
+  add_inputs(command, in);
+  add_path(command, "--plugin", &in->plugin,
+           "Plug-in shared object (default: beside vxtrace, then ../lib/)");
+  add_selection_options(command, in);
+}
+
+// Takes one glob per --event, kept literally: CLI11 would otherwise read
+// "[...]" as a list and "[]" as no glob at all.
+void add_event_globs(CLI::App *command, std::vector<std::string> *globs) {
+  command->add_option("--event", *globs, "Only events whose name matches this glob (repeatable)")
+      ->allow_extra_args(false);
+}
+
+// Flags are declared without CLI11's "{false}" default syntax, which would
+// show in --help as part of the name.
+void add_no_progress(CLI::App *command, bool *progress) {
+  command->add_flag_callback(
+      "--no-progress", [progress] { *progress = false; }, "No progress line on standard error");
+}
+
+void add_talk_options(CLI::App *command, InputOptions *in) {
+  command->add_flag("-q,--quiet", in->quiet, "Silence the plug-in's log lines");
+  add_no_progress(command, &in->progress);
+}
+
+}  // namespace vxtrace
