@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "select/time_syntax.h"
+#include "text/time_syntax.h"
 
 namespace vxtrace {
 namespace {
@@ -13,15 +13,21 @@ CLI::Validator non_empty_path() {
       [](const std::string &text) { return text.empty() ? std::string("empty path") : ""; }, "");
 }
 
-// A time of --begin/--end, checked here so that a typo is a usage error
-// before anything is read; select/ resolves "+" times later.
-CLI::Validator trace_time() {
-  return CLI::Validator(
-      [](const std::string &text) {
-        std::string why;
-        return parse_time(text, &why) ? std::string() : "'" + text + "': " + why;
-      },
-      "");
+// --begin/--end: parsed here, once, so that a typo is a usage error before
+// anything is read; select/ resolves "+" times against the inputs.
+CLI::Option *add_time(CLI::App *command, const std::string &name, std::optional<TimeOption> *out,
+                      const std::string &description) {
+  return command
+      ->add_option_function<std::string>(
+          name,
+          [name, out](const std::string &text) {
+            std::string why;
+            const std::optional<TimeSpec> time = parse_time(text, &why);
+            if (!time) throw CLI::ValidationError(name, "'" + text + "': " + why);
+            *out = TimeOption{text, *time};
+          },
+          description)
+      ->type_name("T");
 }
 
 void add_inputs(CLI::App *command, InputOptions *in) {
@@ -43,12 +49,8 @@ void add_selection_options(CLI::App *command, InputOptions *in) {
       ": a timestamp in ns as dump prints it, or + and a duration from the first data record "
       "(of the earliest input) "
       "(+90s, +37m12.5s, +1h, +250ms, +40us, +1500ns)";
-  command->add_option("--begin", in->begin, "Keep data records at or after T" + time_forms)
-      ->check(trace_time())
-      ->type_name("T");
-  command->add_option("--end", in->end, "Keep data records before T (same forms as --begin)")
-      ->check(trace_time())
-      ->type_name("T");
+  add_time(command, "--begin", &in->begin, "Keep data records at or after T" + time_forms);
+  add_time(command, "--end", &in->end, "Keep data records before T (same forms as --begin)");
   command
       ->add_option("--session", in->sessions,
                    "Keep records of this session id (repeatable); records without a session "

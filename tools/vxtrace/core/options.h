@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "text/time_syntax.h"
 
 namespace vxtrace {
 
@@ -16,9 +19,10 @@ struct InputOptions {
   std::string plugin;  // empty: beside the executable, then ../lib/
   bool quiet = false;
   bool progress = true;
-  // The selection, as given: times unparsed (empty: open), session ids.
-  std::string begin;
-  std::string end;
+  // The selection, as given: times parsed once on the command line (none:
+  // open), session ids.
+  std::optional<TimeOption> begin;
+  std::optional<TimeOption> end;
   std::vector<uint32_t> sessions;
   bool with_receiver = false;
 };

@@ -14,9 +14,9 @@
 #include "dump/event_line_writer.h"
 #include "dump/parallel_dump.h"
 #include "dump/parallel_merge.h"
-#include "io/command_support.h"
 #include "io/file_output.h"
-#include "select/merged_records.h"
+#include "io/inputs.h"
+#include "select/reading_command.h"
 #include "text/output_sink.h"
 
 namespace vxtrace {
@@ -26,74 +26,87 @@ namespace {
 constexpr size_t kWriteBlockSize = size_t{1} << 20;
 
 // One line writer per input: ids, and so the cached line middles, are per
-// input.
+// input. With several inputs given, each line names its source, even when
+// only one of them could be read.
 std::vector<std::unique_ptr<EventLineWriter>> line_writers(const OpenedInput &opened,
                                                            TextBuffer *text) {
   std::vector<std::unique_ptr<EventLineWriter>> writers;
   const std::vector<AddressRange> constant_text = plugin_constant_text(opened.plugin.api());
   for (const OpenedSource &source : opened.sources) {
     writers.push_back(std::make_unique<EventLineWriter>(text, constant_text));
-    if (opened.sources.size() > 1) writers.back()->set_source(source.path);
+    if (opened.files.size() > 1) writers.back()->set_source(source.path);
   }
   return writers;
 }
 
 // Writes the selected events, merged by time, on this thread; returns false
 // when the output failed.
-bool dump_events(const DumpOptions &options, const OpenedInput &opened, OutputSink *sink) {
-  RecordAllocator allocator;
+bool dump_events(const DumpOptions &options, ReadingPass &pass, OutputSink *sink) {
   TextBuffer text(kWriteBlockSize + kWriteBlockSize / 4);
-  const std::vector<std::unique_ptr<EventLineWriter>> writers = line_writers(opened, &text);
-  MergedRecords records(opened, options.selection, options.in.progress);
+  const std::vector<std::unique_ptr<EventLineWriter>> writers = line_writers(pass.opened(), &text);
   uint64_t lines = 0;
-  EventView event;
-  while ((!options.limit || lines < *options.limit) && !sink->failed() && records.next(&event)) {
-    const DecodedRecord record(event, records.session()->iterator(), &allocator);
-    writers[records.source()]->write(event, record);
-    ++lines;
-    if (text.size() >= kWriteBlockSize) {
-      sink->write(text.view());
-      text.clear();
-    }
-  }
-  records.finish_progress();
+  pass.for_each(
+      [&](size_t source, const EventView &event, const DecodedRecord &record) {
+        writers[source]->write(event, record);
+        ++lines;
+        if (text.size() >= kWriteBlockSize) {
+          sink->write(text.view());
+          text.clear();
+        }
+        return true;
+      },
+      [&] { return (!options.limit || lines < *options.limit) && !sink->failed(); });
   sink->write(text.view());
   return sink->flush();
 }
 
+// The status of a dump in parts, whose readers are its own: damage is
+// reported when the input was read to its end, and --limit may stop the
+// dump before.
+int parts_input_status(const ParallelDumpResult &result, const OpenedInput &opened) {
+  if (result.input_failed) return kExitUsage;
+  if (result.read_error.status != VXT_OK) return report_input_error(opened, result.read_error);
+  return result.limit_reached ? kExitSuccess : input_exit_status(opened);
+}
+
+class DumpCommand : public ReadingCommand {
+ public:
+  explicit DumpCommand(const DumpOptions &options) : options_(options) {}
+
+  std::vector<std::string> event_globs() const override { return options_.event_globs; }
+
+  bool outputs_acceptable(const std::vector<std::string> &files_read) override {
+    return !output_is_an_input(options_.output, files_read);
+  }
+
+  bool run(ReadingPass &pass) override {
+    DumpOptions options = options_;
+    options.selection = pass.selection();
+    const std::optional<bool> written =
+        write_output(options.output, files_read(options.in, pass.opened()),
+                     [&](OutputSink *sink) { return write(options, pass, sink); });
+    return written.value_or(false);
+  }
+
+ private:
+  bool write(const DumpOptions &options, ReadingPass &pass, OutputSink *sink) {
+    const OpenedInput &opened = pass.opened();
+    const unsigned jobs = dump_job_count(options);
+    if (can_merge_in_parallel(opened, jobs)) return merge_in_parallel(options, opened, sink);
+    if (jobs <= 1 || !can_dump_in_parallel(options)) return dump_events(options, pass, sink);
+    const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, sink);
+    pass.set_input_status(parts_input_status(result, opened));
+    return result.written;
+  }
+
+  const DumpOptions &options_;
+};
+
 }  // namespace
 
-int run_dump(const DumpOptions &given) {
-  std::optional<Selection> selection = resolve_selection(given.in, given.event_globs);
-  if (!selection) return kExitUsage;
-  DumpOptions options = given;
-  options.selection = std::move(*selection);
-  OpenedInput opened;
-  open_input(options.in, &opened);
-  if (opened.sources.empty()) return opened.exit_status;
-  // Damage is reported when the input was read to its end; --limit may stop
-  // the dump before.
-  bool check_input = true;
-  bool input_failed = false;
-  vxt_error part_read_error{};
-  const std::optional<bool> written =
-      write_output(options.output, files_read(options.in, opened), [&](OutputSink *sink) {
-        const unsigned jobs = dump_job_count(options);
-        if (can_merge_in_parallel(opened, jobs)) return merge_in_parallel(options, opened, sink);
-        if (jobs <= 1 || !can_dump_in_parallel(options)) return dump_events(options, opened, sink);
-        const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, sink);
-        check_input = !result.limit_reached;
-        input_failed = result.input_failed;
-        part_read_error = result.read_error;
-        return result.written;
-      });
-  if (!written) return kExitUsage;
-  const int input_status = input_failed ? kExitUsage
-                           : part_read_error.status != VXT_OK
-                               ? report_input_error(opened, part_read_error)
-                           : check_input ? input_exit_status(opened)
-                                         : kExitSuccess;
-  return run_exit_status(*written, input_status);
+int run_dump(const DumpOptions &options) {
+  DumpCommand command(options);
+  return run_reading_command(options.in, command);
 }
 
 namespace {

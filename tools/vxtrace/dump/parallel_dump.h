@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "dump/dump_command.h"
-#include "io/command_support.h"
+#include "io/diagnostics.h"
+#include "io/inputs.h"
 #include "text/fast_printer.h"
 #include "text/output_sink.h"
 

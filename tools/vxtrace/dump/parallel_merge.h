@@ -8,7 +8,8 @@
 #pragma once
 
 #include "dump/dump_command.h"
-#include "io/command_support.h"
+#include "io/diagnostics.h"
+#include "io/inputs.h"
 #include "text/output_sink.h"
 
 namespace vxtrace {

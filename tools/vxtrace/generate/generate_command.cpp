@@ -15,8 +15,9 @@
 
 #include "cli/options.h"
 #include "generate/generator.h"
-#include "io/command_support.h"
+#include "io/diagnostics.h"
 #include "io/file_output.h"
+#include "io/inputs.h"
 #include "io/pending_file.h"
 #include "io/progress.h"
 

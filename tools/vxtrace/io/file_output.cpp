@@ -10,10 +10,37 @@
 #include <cstring>
 #include <utility>
 
-#include "io/command_support.h"
+#include "io/diagnostics.h"
+#include "io/inputs.h"
 
 namespace vxtrace {
 namespace {
+
+bool is_standard_stream(const std::string &path) {
+  return path.empty() || path == "-";
+}
+
+// Regular files only: a terminal or a pipe may well be input and output at
+// once, and writing to one destroys nothing.
+bool same_regular_file(const struct stat &a, const struct stat &b) {
+  return S_ISREG(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The input that the output would overwrite, or null. Links of either kind
+// resolve to the same device and inode.
+const std::string *input_under_output(const std::string &output,
+                                      const std::vector<std::string> &inputs) {
+  struct stat out {};
+  const int found =
+      is_standard_stream(output) ? fstat(STDOUT_FILENO, &out) : stat(output.c_str(), &out);
+  if (found != 0) return nullptr;  // not there yet: it cannot be an input
+  for (const std::string &input : inputs) {
+    struct stat in {};
+    const int opened = input == "-" ? fstat(STDIN_FILENO, &in) : stat(input.c_str(), &in);
+    if (opened == 0 && same_regular_file(out, in)) return &input;
+  }
+  return nullptr;
+}
 
 bool is_standard_output(const std::string &path) {
   return path.empty() || path == "-";
@@ -123,6 +150,15 @@ std::optional<bool> write_output(const std::string &path, const std::vector<std:
   FileOutput output(path, inputs);
   if (!output.acceptable() || !output.open()) return std::nullopt;
   return output.write(write);
+}
+
+bool output_is_an_input(const std::string &path, const std::vector<std::string> &inputs) {
+  const std::string *input = input_under_output(path, inputs);
+  if (input == nullptr) return false;
+  const std::string output = is_standard_stream(path) ? "standard output" : path;
+  report("cannot write to " + output + ": it is the same file as the input " +
+         input_display_name(*input) + "; nothing was written");
+  return true;
 }
 
 }  // namespace vxtrace

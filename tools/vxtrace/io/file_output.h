@@ -46,6 +46,11 @@ class FileOutput {
   std::unique_ptr<PendingFile> pending_;
 };
 
+// Reports and returns true when the output path ("" and "-": standard
+// output) is one of the inputs ("-" for standard input), which writing would
+// destroy; nothing should then be opened.
+bool output_is_an_input(const std::string &path, const std::vector<std::string> &inputs);
+
 // Writes one output whole through FileOutput: nullopt, reported, when it was
 // refused or could not be created (nothing was written); otherwise whether
 // everything was written (a failed close or rename loses data too). The

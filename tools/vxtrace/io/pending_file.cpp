@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "io/command_support.h"
+#include "io/diagnostics.h"
+#include "io/inputs.h"
 
 namespace vxtrace {
 namespace {

@@ -10,12 +10,13 @@
 
 #include "cli/options.h"
 #include "core/decoded_record.h"
-#include "io/command_support.h"
+#include "io/diagnostics.h"
 #include "io/file_output.h"
+#include "io/inputs.h"
 #include "report/report_builder.h"
 #include "report/report_writers.h"
 #include "schema/event_kind.h"
-#include "select/merged_records.h"
+#include "select/reading_command.h"
 #include "select/selection.h"
 
 namespace vxtrace {
@@ -31,26 +32,21 @@ ReportOptions builder_options(const ReportCommandOptions &options) {
   return built;
 }
 
-Report build_report(const ReportCommandOptions &options, const Selection &selection,
-                    const OpenedInput &opened) {
+Report build_report(const ReportCommandOptions &options, ReadingPass &pass) {
   ReportBuilder builder(builder_options(options));
-  RecordAllocator allocator;
   EventKindCache kinds;
-  MergedRecords records(opened, selection, options.in.progress);
-  EventView event;
-  while (records.next(&event)) {
-    builder.set_source(static_cast<uint32_t>(records.source()));
-    const DecodedRecord record(event, records.session()->iterator(), &allocator);
+  pass.for_each([&](size_t source, const EventView &event, const DecodedRecord &record) {
+    builder.set_source(static_cast<uint32_t>(source));
     const std::optional<EventKind> kind = kinds.kind_of(event.descriptor);
     if (kind && record.data() != nullptr)
       builder.add(event.timestamp, *kind, record.data());
     else
       builder.add_undecoded(event.timestamp);
-  }
-  records.finish_progress();
+    return true;
+  });
   Report built = builder.finish();
-  built.inputs = opened.display_names();
-  built.damage = input_errors(opened);
+  built.inputs = pass.opened().display_names();
+  built.damage = pass.input_errors();
   return built;
 }
 
@@ -95,28 +91,41 @@ bool page_on_output(const std::string &page, const std::string &output) {
          std::filesystem::weakly_canonical(output, ignored);
 }
 
+class ReportCommand : public ReadingCommand {
+ public:
+  explicit ReportCommand(const ReportCommandOptions &options) : options_(options) {}
+
+  bool outputs_acceptable(const std::vector<std::string> &files_read) override {
+    if (!options_.html.empty() && page_on_output(options_.html, options_.output)) {
+      report("--html and the output name the same file; nothing was written");
+      return false;
+    }
+    outputs_ = renderings(options_, files_read);
+    for (const Rendering &rendering : outputs_)
+      if (!rendering.output.acceptable()) return false;
+    return true;
+  }
+
+  bool run(ReadingPass &pass) override {
+    // The first file comes into being before the pass, so that a path where
+    // none can be made is refused before the trace is read.
+    if (!outputs_.front().output.open()) return false;
+    const Report built = build_report(options_, pass);
+    bool written = true;
+    for (Rendering &rendering : outputs_) written = written && rendering.write(built);
+    return written;
+  }
+
+ private:
+  const ReportCommandOptions &options_;
+  std::vector<Rendering> outputs_;
+};
+
 }  // namespace
 
 int run_report(const ReportCommandOptions &options) {
-  if (!options.html.empty() && page_on_output(options.html, options.output)) {
-    report("--html and the output name the same file; nothing was written");
-    return kExitUsage;
-  }
-  std::optional<Selection> selection = resolve_selection(options.in, {});
-  if (!selection) return kExitUsage;
-  OpenedInput opened;
-  open_input(options.in, &opened);
-  if (opened.sources.empty()) return opened.exit_status;
-  std::vector<Rendering> outputs = renderings(options, files_read(options.in, opened));
-  for (const Rendering &rendering : outputs)
-    if (!rendering.output.acceptable()) return kExitUsage;
-  // The first file comes into being before the pass, so that a path where
-  // none can be made is refused before the trace is read.
-  if (!outputs.front().output.open()) return kExitUsage;
-  const Report built = build_report(options, *selection, opened);
-  bool written = true;
-  for (Rendering &rendering : outputs) written = written && rendering.write(built);
-  return run_exit_status(written, input_exit_status(opened));
+  ReportCommand command(options);
+  return run_reading_command(options.in, command);
 }
 
 namespace {

@@ -9,7 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "io/command_support.h"
+#include "io/diagnostics.h"
+#include "io/inputs.h"
 #include "io/progress.h"
 #include "select/selected_records.h"
 #include "select/selection.h"

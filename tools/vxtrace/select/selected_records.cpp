@@ -33,6 +33,9 @@ bool SelectedRecords::next(EventView *event) {
     ++records_read_;
     if (progress_ != nullptr)
       progress_->update(vxt_reader_offset(session_->reader()), records_read());
+    // The reader's window cannot tell "before 2^64-1" from no end, nor
+    // express a window past the largest timestamp: the edges are kept here.
+    if (!selection_.keeps_time(event->timestamp)) continue;
     if (filter_.selected(*event) && session_selected(*event)) return true;
   }
   return false;

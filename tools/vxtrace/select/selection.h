@@ -1,5 +1,5 @@
 // What a reading command keeps of a trace: --event, the time window and the
-// sessions, resolved from the command line.
+// sessions, resolved from the command line and the opened inputs.
 #pragma once
 
 #include <cstdint>
@@ -8,22 +8,35 @@
 #include <vector>
 
 #include "core/options.h"
+#include "io/inputs.h"
 
 namespace vxtrace {
 
 struct Selection {
   std::vector<std::string> event_globs;
   uint64_t begin = 0;              // data records with begin <= timestamp < end
-  uint64_t end = UINT64_MAX;       // are kept
+  uint64_t end = UINT64_MAX;       // are kept; end_given false: no end at all,
+  bool end_given = false;          // so that the largest timestamp is kept too
+  bool nothing = false;            // a window past the largest timestamp
   std::vector<uint32_t> sessions;  // empty: every record
   bool with_receiver = false;      // with sessions: keep records without one too
+
+  bool keeps_time(uint64_t timestamp) const {
+    return !nothing && timestamp >= begin && (!end_given || timestamp < end);
+  }
 };
 
-// Resolves the times of options (a "+" time from the first data record of
-// the earliest input). nullopt, reported, when a time is malformed, --end comes before
-// --begin, or a "+" time is given for standard input (whose first record
-// cannot be looked at ahead): a usage error.
+// Resolves the times of options; a "+" time counts from the first data
+// record of the earliest input, looked at through the input's own open file.
+// nullopt, reported, when --end comes before --begin, or a "+" time is given
+// with an input that is not a regular file (whose first record cannot be
+// looked at ahead): a usage error.
 std::optional<Selection> resolve_selection(const InputOptions &options,
-                                           std::vector<std::string> event_globs);
+                                           std::vector<std::string> event_globs,
+                                           const std::vector<InputFile> &files);
+
+// The selection as a person would type it again, for outputs that keep it
+// ("--begin +1s --session 3"); "" when everything is kept.
+std::string selection_text(const InputOptions &options, const std::vector<std::string> &globs);
 
 }  // namespace vxtrace

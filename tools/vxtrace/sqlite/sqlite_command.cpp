@@ -7,10 +7,12 @@
 
 #include "cli/options.h"
 #include "core/decoded_record.h"
-#include "io/command_support.h"
+#include "io/diagnostics.h"
+#include "io/file_output.h"
+#include "io/inputs.h"
 #include "io/pending_file.h"
 #include "schema/event_kind.h"
-#include "select/merged_records.h"
+#include "select/reading_command.h"
 #include "select/selection.h"
 #include "sqlite/sqlite_loader.h"
 
@@ -31,84 +33,85 @@ LoadRecord load_record_of(size_t source, const EventView &event, const DecodedRe
   return load;
 }
 
-// Every record the selection keeps, into the loader; false when the loader
-// failed (it has reported nothing yet: its error() says why).
-bool load_records(const OpenedInput &opened, const Selection &selection, bool progress_wanted,
-                  SqliteLoader *loader) {
-  RecordAllocator allocator;
-  EventKindCache kinds;
-  MergedRecords records(opened, selection, progress_wanted);
-  EventView event;
-  while (records.next(&event)) {
-    const DecodedRecord record(event, records.session()->iterator(), &allocator);
-    if (!loader->add_record(load_record_of(records.source(), event, record, &kinds))) return false;
-  }
-  return true;
-}
-
-// How the input ended, for meta: damage and read failures alike leave a
-// database of the records before them, which must not pass for the whole
-// trace.
-LoadEnd end_of(const OpenedInput &opened) {
+// How the input ended, for meta: damage, read failures and inputs refused
+// at their header alike leave a database of the records before them, which
+// must not pass for the whole trace.
+LoadEnd end_of(const ReadingPass &pass) {
   LoadEnd end;
-  if (opened.exit_status != kExitSuccess) {
-    end.damaged = true;
-    end.where = "an input could not be read from its start";
-  }
-  const std::string errors = input_errors(opened);
-  if (errors.empty()) return end;
-  end.where += (end.damaged ? "; " : "") + errors;
-  end.damaged = true;
+  end.where = pass.input_errors();
+  end.damaged = !end.where.empty();
+  end.selection = selection_text(pass.options(), {});
   return end;
 }
 
-// A database is a file of its own: never standard output, never a file being
-// read (the trace or the plug-in).
-bool refused_output(const SqliteOptions &options, const OpenedInput &opened) {
-  if (options.output == "-") {
-    report("a database cannot be written to standard output: name a file with -o");
+class SqliteCommand : public ReadingCommand {
+ public:
+  explicit SqliteCommand(const SqliteOptions &options) : options_(options) {}
+
+  // A database is a file of its own: never standard output, never a file
+  // being read (the trace or the plug-in).
+  bool outputs_acceptable(const std::vector<std::string> &files_read) override {
+    if (options_.output == "-") {
+      report("a database cannot be written to standard output: name a file with -o");
+      return false;
+    }
+    return !output_is_an_input(options_.output, files_read);
+  }
+
+  SourceDefinitionObserver definition_observer() override {
+    return [this](size_t source, uint32_t id, const char *name) {
+      if (definitions_loaded_)
+        definitions_loaded_ = loader_.add_definition(static_cast<uint32_t>(source), id, name);
+    };
+  }
+
+  bool run(ReadingPass &pass) override {
+    RemovedOnSignal removal;
+    if (!open(pass.opened(), &removal)) return false;
+    EventKindCache kinds;
+    bool loaded = true;
+    pass.for_each(
+        [&](size_t source, const EventView &event, const DecodedRecord &record) {
+          loaded = loader_.add_record(load_record_of(source, event, record, &kinds));
+          return loaded;
+        },
+        [&] { return definitions_loaded_; });
+    if (!loaded || !definitions_loaded_ || !loader_.finish(end_of(pass))) {
+      report(loader_.error());
+      return false;
+    }
+    removal.release();
     return true;
   }
-  return output_is_an_input(options.output, files_read(options.in, opened));
-}
+
+ private:
+  // Creating the schema takes a while: a signal meanwhile must find the
+  // temporary file watched.
+  bool open(const OpenedInput &opened, RemovedOnSignal *removal) {
+    const SignalsHeld held;
+    if (!loader_.open({.output_path = options_.output,
+                       .force = options_.force,
+                       .inputs = opened.paths(),
+                       .tool_version = VXTRACE_VERSION})) {
+      report(loader_.error());
+      return false;
+    }
+    temporary_ = loader_.temporary_path();  // a copy: the loader clears its own once renamed
+    removal->watch(temporary_);
+    return true;
+  }
+
+  const SqliteOptions &options_;
+  SqliteLoader loader_;
+  bool definitions_loaded_ = true;
+  std::string temporary_;
+};
 
 }  // namespace
 
 int run_sqlite(const SqliteOptions &options) {
-  std::optional<Selection> selection = resolve_selection(options.in, {});
-  if (!selection) return kExitUsage;
-  SqliteLoader loader;
-  bool definitions_loaded = true;
-  OpenedInput opened;
-  open_input(options.in, &opened, [&](size_t source, uint32_t id, const char *name) {
-    if (definitions_loaded)
-      definitions_loaded = loader.add_definition(static_cast<uint32_t>(source), id, name);
-  });
-  if (opened.sources.empty()) return opened.exit_status;
-  if (refused_output(options, opened)) return kExitUsage;
-  std::string temporary;  // a copy: the loader clears its own once renamed
-  RemovedOnSignal removal;
-  {
-    // Creating the schema takes a while: a signal meanwhile must find the
-    // temporary file watched.
-    const SignalsHeld held;
-    if (!loader.open({.output_path = options.output,
-                      .force = options.force,
-                      .inputs = opened.paths(),
-                      .tool_version = VXTRACE_VERSION})) {
-      report(loader.error());
-      return kExitUsage;
-    }
-    temporary = loader.temporary_path();
-    removal.watch(temporary);
-  }
-  if (!load_records(opened, *selection, options.in.progress, &loader) || !definitions_loaded ||
-      !loader.finish(end_of(opened))) {
-    report(loader.error());
-    return kExitUsage;
-  }
-  removal.release();
-  return input_exit_status(opened);
+  SqliteCommand command(options);
+  return run_reading_command(options.in, command);
 }
 
 namespace {

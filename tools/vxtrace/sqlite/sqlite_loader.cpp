@@ -259,6 +259,7 @@ bool SqliteLoader::write_meta(const LoadEnd &end) {
                        number("definitions", definitions_) &&
                        text("status", end.damaged ? "damaged" : "complete") &&
                        (!end.damaged || text("damage", end.where)) &&
+                       (end.selection.empty() || text("selection", end.selection)) &&
                        text("u64_encoding", kU64Encoding) && text("u64_columns", u64_columns());
   sqlite3_finalize(insert);
   return written;

@@ -72,10 +72,13 @@ struct LoadRecord {
   std::span<const uint8_t> raw;  // the payload bytes; stored only for undecoded records
 };
 
-// How the input ended.
+// How the input ended, and what of it was kept.
 struct LoadEnd {
   bool damaged = false;
   std::string where;  // when damaged: the input, byte offset and problem, as reported
+  // The selection as given ("--begin +1s --session 3"), "" for the whole
+  // trace: a windowed database must not pass for the whole recording.
+  std::string selection;
 };
 
 class SqliteLoader {

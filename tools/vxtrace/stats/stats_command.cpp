@@ -16,8 +16,8 @@
 
 #include "cli/options.h"
 #include "core/decoded_record.h"
-#include "io/command_support.h"
-#include "select/merged_records.h"
+#include "io/diagnostics.h"
+#include "select/reading_command.h"
 #include "text/json_text.h"
 #include "text/output_sink.h"
 
@@ -122,18 +122,6 @@ class StatsCollector {
   TraceTotals totals_;
   std::vector<TraceTotals> by_input_;
 };
-
-void collect(const OpenedInput &opened, const Selection &selection, bool progress_wanted,
-             StatsCollector *stats) {
-  RecordAllocator allocator;
-  MergedRecords records(opened, selection, progress_wanted);
-  EventView event;
-  while (records.next(&event)) {
-    const DecodedRecord record(event, records.session()->iterator(), &allocator);
-    stats->add(records.source(), event, record.problem());
-  }
-  stats->count_definitions(opened);
-}
 
 void appendf(std::string *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -242,32 +230,51 @@ void append_json(std::string *out, const std::vector<EventTally> &tallies,
 
 }  // namespace
 
-int run_stats(const StatsOptions &options) {
-  std::optional<Selection> selection = resolve_selection(options.in, {});
-  if (!selection) return kExitUsage;
-  OpenedInput opened;
-  open_input(options.in, &opened);
-  if (opened.sources.empty()) return opened.exit_status;
-  StatsCollector stats(opened);
-  collect(opened, *selection, options.in.progress, &stats);
-  if (stats.names_bounded())
-    report("more than " + std::to_string(StatsCollector::kMostNames) +
-           " event names: the later ones are counted together as \"(other names)\" (JSON: "
-           "\"event\": null)");
-  {
+namespace {
+
+class StatsCommand : public ReadingCommand {
+ public:
+  explicit StatsCommand(const StatsOptions &options) : options_(options) {}
+
+  // Standard output only, which the shell opened before the run.
+  bool outputs_acceptable(const std::vector<std::string> &) override { return true; }
+
+  bool run(ReadingPass &pass) override {
+    StatsCollector stats(pass.opened());
+    pass.for_each([&](size_t source, const EventView &event, const DecodedRecord &record) {
+      stats.add(source, event, record.problem());
+      return true;
+    });
+    stats.count_definitions(pass.opened());
+    if (stats.names_bounded())
+      report("more than " + std::to_string(StatsCollector::kMostNames) +
+             " event names: the later ones are counted together as \"(other names)\" (JSON: "
+             "\"event\": null)");
+    return write(stats);
+  }
+
+ private:
+  bool write(const StatsCollector &stats) const {
     OutputSink sink(STDOUT_FILENO);
-    if (options.json) {
+    if (options_.json) {
       append_json(&sink.buffer(), stats.tallies(), stats.totals(), stats.by_input());
     } else {
       append_table(&sink.buffer(), stats.tallies(), stats.totals());
       if (stats.by_input().size() > 1) append_input_table(&sink.buffer(), stats.by_input());
     }
-    if (!sink.flush()) {
-      report("cannot write the output: " + sink.error());
-      return kExitUsage;
-    }
+    if (sink.flush()) return true;
+    report("cannot write to standard output: " + sink.error());
+    return false;
   }
-  return input_exit_status(opened);
+
+  const StatsOptions &options_;
+};
+
+}  // namespace
+
+int run_stats(const StatsOptions &options) {
+  StatsCommand command(options);
+  return run_reading_command(options.in, command);
 }
 
 namespace {

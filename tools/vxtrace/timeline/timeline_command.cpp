@@ -10,9 +10,10 @@
 
 #include "cli/options.h"
 #include "core/decoded_record.h"
-#include "io/command_support.h"
+#include "io/diagnostics.h"
 #include "io/file_output.h"
-#include "select/merged_records.h"
+#include "io/inputs.h"
+#include "select/reading_command.h"
 #include "text/output_sink.h"
 #include "timeline/perfetto_timeline.h"
 #include "timeline/timeline_writer.h"
@@ -20,10 +21,11 @@
 namespace vxtrace {
 namespace {
 
-// The inputs as the document names them.
+// The inputs as the document names them: every one given, those refused at
+// their header included (the document says why).
 std::string input_names(const OpenedInput &opened) {
   std::string names;
-  for (const std::string &name : opened.display_names())
+  for (const std::string &name : opened.given_display_names())
     names += (names.empty() ? "" : ", ") + name;
   return names;
 }
@@ -39,30 +41,48 @@ void report_model(const TimelineModel &model) {
 
 // Writes the whole document, closed even when the input is damaged; false
 // when the output failed.
-bool write_timeline(const TimelineOptions &options, const Selection &selection,
-                    const OpenedInput &opened, OutputSink *sink) {
+bool write_timeline(const TimelineOptions &options, ReadingPass &pass, OutputSink *sink) {
   std::unique_ptr<TimelineFormat> format;
   if (wants_perfetto(options))
     format = std::make_unique<PerfettoTimeline>(
         [sink](std::string_view bytes) { sink->append(bytes); }, options.with_args);
   else
     format = std::make_unique<JsonTimeline>(sink, options.with_args);
-  RecordAllocator allocator;
-  TimelineModel model(format.get(), opened.paths());
-  MergedRecords records(opened, selection, options.in.progress);
-  EventView event;
-  while (!sink->failed() && records.next(&event)) {
-    const DecodedRecord record(event, records.session()->iterator(), &allocator);
-    model.add(records.source(), event, record);
-  }
-  records.finish_progress();
-  model.finish(input_names(opened), input_errors(opened));
+  TimelineModel model(format.get(), pass.opened().paths());
+  pass.for_each(
+      [&](size_t source, const EventView &event, const DecodedRecord &record) {
+        model.add(source, event, record);
+        return true;
+      },
+      [sink] { return !sink->failed(); });
+  model.finish(input_names(pass.opened()), pass.input_errors());
   if (model.sessions_shared())
     report("more than " + std::to_string(TimelineModel::kSessionProcessLimit) +
            " sessions: the later ones share the process \"other sessions\"");
   if (!options.in.quiet) report_model(model);
   return sink->flush();
 }
+
+class TimelineCommand : public ReadingCommand {
+ public:
+  explicit TimelineCommand(const TimelineOptions &options) : options_(options) {}
+
+  std::vector<std::string> event_globs() const override { return options_.event_globs; }
+
+  bool outputs_acceptable(const std::vector<std::string> &files_read) override {
+    return !output_is_an_input(options_.output, files_read);
+  }
+
+  bool run(ReadingPass &pass) override {
+    const std::optional<bool> written =
+        write_output(options_.output, files_read(options_.in, pass.opened()),
+                     [&](OutputSink *sink) { return write_timeline(options_, pass, sink); });
+    return written.value_or(false);
+  }
+
+ private:
+  const TimelineOptions &options_;
+};
 
 }  // namespace
 
@@ -73,16 +93,8 @@ bool wants_perfetto(const TimelineOptions &options) {
 }
 
 int run_timeline(const TimelineOptions &options) {
-  std::optional<Selection> selection = resolve_selection(options.in, options.event_globs);
-  if (!selection) return kExitUsage;
-  OpenedInput opened;
-  open_input(options.in, &opened);
-  if (opened.sources.empty()) return opened.exit_status;
-  const std::optional<bool> written = write_output(
-      options.output, files_read(options.in, opened),
-      [&](OutputSink *sink) { return write_timeline(options, *selection, opened, sink); });
-  if (!written) return kExitUsage;
-  return run_exit_status(*written, input_exit_status(opened));
+  TimelineCommand command(options);
+  return run_reading_command(options.in, command);
 }
 
 namespace {

@@ -14,6 +14,12 @@ struct TimeSpec {
   bool relative = false;  // to the first data record of the earliest input
 };
 
+// A time as given on the command line, for messages, and as parsed.
+struct TimeOption {
+  std::string text;
+  TimeSpec time;
+};
+
 // nullopt, with *why filled, for text that is not a time.
 std::optional<TimeSpec> parse_time(const std::string &text, std::string *why);
 

@@ -1,4 +1,4 @@
-#include "select/time_syntax.h"
+#include "text/time_syntax.h"
 
 #include <charconv>
 #include <string_view>
@@ -41,7 +41,8 @@ bool amount_in_nanoseconds(std::string_view whole, std::string_view fraction, ui
   uint64_t scale = unit;
   for (char digit : fraction) {
     const uint64_t value = static_cast<uint64_t>(digit - '0');
-    if (scale % 10 != 0 && value != 0) {
+    // A digit past the nanosecond (scale 1, then 0) must be a zero.
+    if (value != 0 && (scale % 10 != 0 || scale == 0)) {
       *why = "finer than a nanosecond";
       return false;
     }

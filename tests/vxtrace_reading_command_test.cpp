@@ -1,0 +1,231 @@
+// What every reading command shares: each input opened once (streams given
+// twice or with a "+" time refused, never hung on), inputs refused at their
+// header named in every output, and the edges of the time window.
+#ifdef VX_VXTRACE_PATH
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/vxtrace_process.h"
+#include "support/vxtrace_trace_builder.h"
+
+namespace vxtrace_test {
+namespace {
+
+using nlohmann::json;
+
+// Feeds bytes into a FIFO once a reader opens it, until the reader goes.
+// The destructor reads whatever is left, so that the writer ends whether
+// the command read everything, part, or nothing.
+class FifoWriter {
+ public:
+  FifoWriter(std::string path, std::string bytes) : path_(std::move(path)) {
+    thread_ = std::thread([this, bytes = std::move(bytes)] {
+      const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd < 0) return;
+      for (size_t at = 0; at < bytes.size();) {
+        const ssize_t wrote = write(fd, bytes.data() + at, bytes.size() - at);
+        if (wrote <= 0) break;  // the reader went
+        at += static_cast<size_t>(wrote);
+      }
+      close(fd);
+    });
+  }
+  ~FifoWriter() {
+    // Read what the refused command left, so that the writer can finish.
+    const int release = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (release >= 0) {
+      fcntl(release, F_SETFL, 0);
+      char buffer[65536];
+      while (read(release, buffer, sizeof buffer) > 0) {
+      }
+    }
+    thread_.join();
+    if (release >= 0) close(release);
+  }
+
+ private:
+  std::string path_;
+  std::thread thread_;
+};
+
+// A row of the database's meta table through the sqlite3 shell, "" when
+// there is none.
+std::string meta_value(const std::string &database, const std::string &key) {
+  const std::string command =
+      "sqlite3 -readonly '" + database + "' \"SELECT value FROM meta WHERE key = '" + key + "'\"";
+  FILE *pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  for (size_t got; pipe != nullptr && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out.append(buffer, got);
+  if (pipe != nullptr) pclose(pipe);
+  return out;
+}
+
+class VxtraceReadingCommandTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    signal(SIGPIPE, SIG_IGN);  // a FIFO whose reader was refused
+    directory_ = new TemporaryDirectory();
+    trace_ = directory_->file("a.vxt");
+    run_vxtrace({"generate", "-o", trace_, "--events", "2000", "--seed", "4", "--no-progress"},
+                directory_->path());
+  }
+  static void TearDownTestSuite() { delete directory_; }
+
+  static std::string fifo(const std::string &name) {
+    const std::string path = directory_->file(name);
+    unlink(path.c_str());
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+    return path;
+  }
+
+  static inline TemporaryDirectory *directory_ = nullptr;
+  static inline std::string trace_;
+};
+
+// A "+" time must look at every input's first record before reading, which
+// a stream cannot give without losing it; a stream given twice would split
+// its bytes between two readers. Both are usage errors, and neither hangs.
+TEST_F(VxtraceReadingCommandTest, StreamsThatCannotBeReadAsAskedAreRefused) {
+  const std::string bytes = read_file(trace_);
+  struct Case {
+    std::vector<std::string> args;  // the FIFO is "F"
+    bool fifo_on_stdin;
+    const char *message;
+  };
+  const Case cases[] = {
+      {{"stats", "--begin", "+1ms", "F"}, false, "needs regular files"},
+      {{"dump", "--end", "+1s", "-"}, true, "standard input is not one"},
+      {{"report", "--begin", "+0s", trace_, "F"}, false, "needs regular files"},
+      {{"dump", "F", "F"}, false, "the same stream"},
+      {{"dump", "-", "/dev/stdin"}, true, "the same stream"},
+      {{"stats", "F", trace_, "F"}, false, "the same stream"},
+  };
+  for (const Case &c : cases) {
+    const std::string path = fifo("f");
+    std::vector<std::string> args;
+    for (const std::string &arg : c.args) args.push_back(arg == "F" ? path : arg);
+    args.insert(args.begin() + 1, "--no-progress");
+    FifoWriter writer(path, bytes);
+    const ProcessResult result = run_vxtrace(args, directory_->path(), c.fifo_on_stdin ? path : "");
+    const std::string where = testing::PrintToString(args);
+    EXPECT_EQ(result.exit_status, 1) << where << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << where << result.err;
+    EXPECT_TRUE(result.out.empty()) << where;
+  }
+}
+
+// A FIFO read once, without a "+" time, is an input like any other.
+TEST_F(VxtraceReadingCommandTest, AStreamReadOnceGivesTheFileRecords) {
+  const ProcessResult from_file =
+      run_vxtrace({"dump", "--no-progress", "--begin", "0", trace_}, directory_->path());
+  const std::string path = fifo("once");
+  FifoWriter writer(path, read_file(trace_));
+  const ProcessResult from_fifo =
+      run_vxtrace({"dump", "--no-progress", "--begin", "0", path}, directory_->path());
+  EXPECT_EQ(from_fifo.exit_status, 0) << from_fifo.err;
+  EXPECT_EQ(from_fifo.out, from_file.out);
+}
+
+// An input refused at its header among good ones: status 2, and every
+// output says which input was refused and why, instead of passing for a
+// complete run.
+TEST_F(VxtraceReadingCommandTest, AnInputRefusedAtItsHeaderIsNamedInEveryOutput) {
+  const std::string empty = directory_->file("empty.vxt");
+  const std::string not_a_trace = directory_->file("notes.txt");
+  write_file(empty, "");
+  write_file(not_a_trace, "these are notes, not a trace\n");
+  for (const std::string &refused : {empty, not_a_trace}) {
+    const std::string name = refused.substr(refused.rfind('/') + 1);
+    const auto run = [&](std::vector<std::string> args) {
+      args.insert(args.begin() + 1, "--no-progress");
+      args.push_back(trace_);
+      args.push_back(refused);
+      const ProcessResult result = run_vxtrace(args, directory_->path());
+      EXPECT_EQ(result.exit_status, 2) << testing::PrintToString(args) << result.err;
+      return result;
+    };
+
+    const json timeline = json::parse(run({"timeline", "-q"}).out);
+    EXPECT_FALSE(timeline["otherData"]["complete"].get<bool>()) << name;
+    EXPECT_NE(timeline["otherData"]["input_error"].get<std::string>().find(name),
+              std::string::npos);
+    EXPECT_NE(timeline["otherData"]["input"].get<std::string>().find(name), std::string::npos);
+
+    const json report = json::parse(run({"report", "--json"}).out);
+    ASSERT_TRUE(report.contains("damage")) << name;
+    EXPECT_NE(report["damage"].get<std::string>().find(name), std::string::npos);
+    EXPECT_NE(run({"report"}).out.find(name), std::string::npos);
+
+    const std::vector<std::string> lines = split_lines(run({"dump"}).out);
+    ASSERT_FALSE(lines.empty());
+    for (const std::string &line : {lines.front(), lines.back()})
+      EXPECT_EQ(json::parse(line)["source"], trace_) << line;
+
+    const std::string database = directory_->file("refused.sqlite");
+    run({"sqlite", "--force", "-o", database});
+    EXPECT_NE(meta_value(database, "damage").find(name), std::string::npos);
+  }
+}
+
+// The window is begin <= timestamp < end, whatever the edges: an --end of
+// 2^64-1 drops the record stamped 2^64-1, and a "+" time past the largest
+// timestamp keeps nothing rather than clamping onto the last record.
+TEST_F(VxtraceReadingCommandTest, WindowEdgesAtTheLargestTimestamps) {
+  const std::string edge = directory_->file("edge.vxt");
+  write_file(edge, build_trace([](vxt_writer *writer) {
+               vxt_writer_define(writer, 1, "/test/edge");
+               for (uint64_t back : {5, 3, 1, 0})
+                 vxt_writer_write_event(writer, 1, UINT64_MAX - back, "ab", 2);
+             }));
+  struct Case {
+    std::vector<std::string> window;
+    size_t lines;
+  };
+  const Case cases[] = {
+      {{}, 4},
+      {{"--end", "18446744073709551615"}, 3},
+      {{"--begin", "18446744073709551615"}, 1},
+      {{"--begin", "+4ns"}, 2},
+      {{"--begin", "+10ns"}, 0},
+      {{"--begin", "+2ns", "--end", "+5ns"}, 2},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> args = {"dump", "--no-progress", "-q", "-j", "1"};
+    args.insert(args.end(), c.window.begin(), c.window.end());
+    args.push_back(edge);
+    const ProcessResult result = run_vxtrace(args, directory_->path());
+    EXPECT_EQ(result.exit_status, 0) << testing::PrintToString(args) << result.err;
+    EXPECT_EQ(split_lines(result.out).size(), c.lines) << testing::PrintToString(args);
+  }
+}
+
+// A windowed database says what it keeps; a whole one has no such row.
+TEST_F(VxtraceReadingCommandTest, TheDatabaseKeepsItsSelection) {
+  const std::string database = directory_->file("window.sqlite");
+  const auto selection_row = [&](std::vector<std::string> window) {
+    std::vector<std::string> args = {"sqlite", "--no-progress", "--force", "-o", database};
+    args.insert(args.end(), window.begin(), window.end());
+    args.push_back(trace_);
+    EXPECT_EQ(run_vxtrace(args, directory_->path()).exit_status, 0);
+    return meta_value(database, "selection");
+  };
+  EXPECT_EQ(selection_row({"--begin", "+10ms", "--session", "2"}), "--begin +10ms --session 2\n");
+  EXPECT_EQ(selection_row({}), "");
+}
+
+}  // namespace
+}  // namespace vxtrace_test
+
+#endif

@@ -1,0 +1,93 @@
+// The skeleton of every command that reads traces. run_reading_command does
+// what they all do, in this order: load the plug-in, open each input once,
+// check the outputs against the inputs before anything is read, resolve the
+// selection, read each input's header, walk the merged records, and turn
+// what happened into the exit status. A command supplies only what it does
+// with the records and at the end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/decoded_record.h"
+#include "core/options.h"
+#include "core/record_allocator.h"
+#include "io/inputs.h"
+#include "select/merged_records.h"
+#include "select/selection.h"
+
+namespace vxtrace {
+
+// One run over the selected records of the opened inputs.
+class ReadingPass {
+ public:
+  ReadingPass(const InputOptions &options, const OpenedInput &opened, Selection selection)
+      : options_(options), opened_(opened), selection_(std::move(selection)) {}
+
+  const InputOptions &options() const { return options_; }
+  const OpenedInput &opened() const { return opened_; }
+  const Selection &selection() const { return selection_; }
+
+  // Hands each kept record, merged by time and decoded, to
+  // add(source, event, record) while wanted() holds before the record is
+  // read and add returns true; the progress line is cleared afterwards.
+  // Asking wanted() first keeps a stop (--limit) from reading one record
+  // more, whose damage the run would otherwise own.
+  template <class Add, class Wanted>
+  void for_each(Add &&add, Wanted &&wanted) {
+    RecordAllocator allocator;
+    MergedRecords records(opened_, selection_, options_.progress);
+    EventView event;
+    while (wanted() && records.next(&event)) {
+      const DecodedRecord record(event, records.session()->iterator(), &allocator);
+      if (!add(records.source(), event, record)) break;
+    }
+    records.finish_progress();
+  }
+  template <class Add>
+  void for_each(Add &&add) {
+    for_each(std::forward<Add>(add), [] { return true; });
+  }
+
+  // Why inputs were refused or ended early so far, "" when none was: for
+  // outputs that must not pass for a whole trace.
+  std::string input_errors() const { return vxtrace::input_errors(opened_); }
+
+  // For a pass that read the inputs with readers of its own (dump in
+  // parts): the status it found, which then stands for the sessions'.
+  void set_input_status(int status) { input_status_ = status; }
+  // The inputs' exit status, their problems reported.
+  int input_status() const { return input_status_ ? *input_status_ : input_exit_status(opened_); }
+
+ private:
+  const InputOptions &options_;
+  const OpenedInput &opened_;
+  Selection selection_;
+  std::optional<int> input_status_;
+};
+
+class ReadingCommand {
+ public:
+  virtual ~ReadingCommand() = default;
+
+  // --event, for the commands that take it.
+  virtual std::vector<std::string> event_globs() const { return {}; }
+
+  // Checks the outputs against the files that the run reads (the inputs as
+  // given and the plug-in); false, reported, refuses the run before any
+  // input is read or output written.
+  virtual bool outputs_acceptable(const std::vector<std::string> &files_read) = 0;
+
+  // Sees every definition as the sessions read it, with its input's index.
+  virtual SourceDefinitionObserver definition_observer() { return {}; }
+
+  // Reads the pass and writes the outputs; false, reported, when an output
+  // was not written whole.
+  virtual bool run(ReadingPass &pass) = 0;
+};
+
+int run_reading_command(const InputOptions &options, ReadingCommand &command);
+
+}  // namespace vxtrace
