@@ -93,7 +93,7 @@ class DumpCommand : public ReadingCommand {
     const OpenedInput &opened = pass.opened();
     const unsigned jobs = dump_job_count(options);
     if (can_merge_in_parallel(opened, jobs)) return merge_in_parallel(options, opened, sink);
-    if (jobs <= 1 || !can_dump_in_parallel(options)) return dump_events(options, pass, sink);
+    if (jobs <= 1 || !can_dump_in_parallel(opened)) return dump_events(options, pass, sink);
     const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, sink);
     pass.set_input_status(parts_input_status(result, opened));
     return result.written;

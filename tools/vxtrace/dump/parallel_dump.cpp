@@ -393,12 +393,9 @@ unsigned dump_job_count(const DumpOptions &options) {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-bool can_dump_in_parallel(const DumpOptions &options) {
+bool can_dump_in_parallel(const OpenedInput &opened) {
   // Several inputs go to the merge, on one thread or one per input.
-  if (options.in.inputs.size() != 1 || options.in.inputs.front() == "-") return false;
-  struct stat status {};
-  return stat(options.in.inputs.front().c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-         status.st_size > 0;
+  return opened.files.size() == 1 && opened.files.front().seekable();
 }
 
 std::vector<AddressRange> plugin_constant_text(const PluginApi &api) {
@@ -413,12 +410,8 @@ ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
     result.written = sink->flush();
     return result;
   }
-  const int fd = open(options.in.inputs.front().c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    report(opened.sole().display_name + ": cannot open: " + std::strerror(errno));
-    result.input_failed = true;
-    return result;
-  }
+  // The parts read the input's own file with pread: it is opened once.
+  const int fd = opened.sole().fd;
   const PluginApi &api = opened.plugin.api();
   const LogRoute logs(api);
   DumpContext context{options, api, fd, plugin_constant_text(api), {}};
@@ -464,7 +457,6 @@ ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
   }
   context.queue.close();
   for (std::thread &worker : workers) worker.join();
-  close(fd);
   progress.finish();
   result.limit_reached = writer.limit_reached();
   result.written = sink->flush();

@@ -20,7 +20,7 @@ namespace vxtrace {
 unsigned dump_job_count(const DumpOptions &options);
 
 // Regular files can be cut into parts; streams are read on one thread.
-bool can_dump_in_parallel(const DumpOptions &options);
+bool can_dump_in_parallel(const OpenedInput &opened);
 
 struct ParallelDumpResult {
   bool written = false;        // false when the output failed
