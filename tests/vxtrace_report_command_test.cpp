@@ -210,6 +210,66 @@ TEST(ReportCommand, GenerateRefusesLatenciesItCannotKeep) {
   EXPECT_EQ(access(directory.file("t.vxt").c_str(), F_OK), -1);
 }
 
+// Faults that cannot fit the trace are refused: stall pauses that would
+// run the timestamps past their range, more silence writes than records.
+TEST(ReportCommand, GenerateRefusesFaultsThatDoNotFitTheTrace) {
+  struct Case {
+    std::string events;
+    std::vector<std::string> faults;
+    const char *message;
+  };
+  std::vector<std::string> many_stalls;
+  for (int i = 0; i < 20000; ++i) many_stalls.push_back("stall@+0s:1000000000ms");
+  const Case cases[] = {
+      {"1000", many_stalls, "out of range"},
+      {"10000", {"silence:10001"}, "do not fit"},
+      {"10000", {"silence:6000", "silence@+1s:4001"}, "do not fit"},
+      {"10000", {"silence:1000000000"}, "do not fit"},
+  };
+  TemporaryDirectory directory;
+  for (const Case &c : cases) {
+    std::vector<std::string> args = {"generate", "-o",     directory.file("t.vxt"),
+                                     "--events", c.events, "--no-progress"};
+    for (const std::string &fault : c.faults) args.insert(args.end(), {"--inject", fault});
+    const vxtrace_test::ProcessResult result = run_vxtrace(args, directory.path());
+    EXPECT_EQ(result.exit_status, 1) << c.faults.front();
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    EXPECT_EQ(access(directory.file("t.vxt").c_str(), F_OK), -1);
+  }
+}
+
+// The manifest counts the silence writes that are in the trace, not those
+// still queued when the trace ended; a burst of any size is written in one
+// pass over the queue.
+TEST(ReportCommand, ManifestCountsTheSilencesInTheTrace) {
+  struct Case {
+    const char *events;
+    const char *fault;
+  };
+  const Case cases[] = {
+      {"1000", "silence:1000"}, {"3000", "silence@+0s:40"}, {"300000", "silence:100000"}};
+  TemporaryDirectory directory;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.fault);
+    const std::string trace = directory.file("s.vxt");
+    const std::string manifest = directory.file("m.json");
+    const vxtrace_test::ProcessResult generated =
+        run_vxtrace({"generate", "-o", trace, "--force", "--events", c.events, "--inject", c.fault,
+                     "--manifest", manifest, "--no-progress"},
+                    directory.path());
+    ASSERT_EQ(generated.exit_status, 0) << generated.err;
+    const json account = json::parse(vxtrace_test::read_file(manifest));
+    const json stats =
+        json::parse(run_vxtrace({"stats", "--json", "--no-progress", trace}, directory.path()).out);
+    uint64_t silence_writes = 0;
+    for (const json &event : stats["events"])
+      if (event["event"] == "/velocast/audio_sink_write_silence") silence_writes = event["count"];
+    EXPECT_EQ(account["silence_writes"].get<uint64_t>(), silence_writes);
+    EXPECT_LE(account["silences_injected"].get<uint64_t>(), silence_writes);
+    EXPECT_GT(account["silences_injected"].get<uint64_t>(), 0u);
+  }
+}
+
 TEST(ReportCommand, DamagedTraceIsReportedUpToTheDamageAndExitsTwo) {
   TemporaryDirectory directory;
   const std::string trace = directory.file("whole.vxt");

@@ -1,5 +1,6 @@
 #include "generate/fault_plan.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -119,6 +120,47 @@ std::optional<std::string> add_fault(const std::string &text, FaultPlan *plan) {
     return std::nullopt;
   }
   return usage;
+}
+
+namespace {
+
+// Timestamps rise by up to 99 µs from one event to the next, or by an
+// injected latency.
+constexpr uint64_t kLongestStepNs = 99'000;
+constexpr uint64_t kTimestampRoom = uint64_t{1} << 62;
+
+// The pauses of every stall together, or nullopt past the room.
+std::optional<uint64_t> total_pause_ns(const FaultPlan &plan) {
+  uint64_t total = 0;
+  for (const FaultPlan::Stall &stall : plan.stalls) {
+    if (stall.pause_ns > kTimestampRoom - total) return std::nullopt;
+    total += stall.pause_ns;
+  }
+  return total;
+}
+
+uint64_t total_silences(const FaultPlan &plan) {
+  uint64_t total = 0;
+  for (const FaultPlan::Silence &silence : plan.silences)
+    total = silence.count > UINT64_MAX - total ? UINT64_MAX : total + silence.count;
+  return total;
+}
+
+}  // namespace
+
+std::optional<std::string> does_not_fit(const FaultPlan &plan, uint64_t events) {
+  uint64_t longest_ns = kLongestStepNs;
+  for (const FaultPlan::Latency &latency : plan.latencies)
+    longest_ns = std::max(longest_ns, latency.latency_ns);
+  const std::optional<uint64_t> pauses = total_pause_ns(plan);
+  if (!pauses || events > (kTimestampRoom - *pauses) / longest_ns)
+    return std::to_string(events) +
+           " events with these latencies and stall pauses would run the timestamps out of range";
+  const uint64_t silences = total_silences(plan);
+  if (silences > events)
+    return std::to_string(silences) + " silence writes do not fit in " + std::to_string(events) +
+           " events";
+  return std::nullopt;
 }
 
 const char *loss_stage_name(LossStage stage) {

@@ -97,6 +97,12 @@ struct FaultAccount {
   std::vector<LatencySeen> latencies;  // one per planned latency
 };
 
+// Why the faults of plan do not fit a trace of events data records, or
+// nullopt when they do: every timestamp must stay within 2^62 ns with the
+// longest step and every stall's pause, and the injected silence writes
+// must be records of the trace.
+std::optional<std::string> does_not_fit(const FaultPlan &plan, uint64_t events);
+
 const char *loss_stage_name(LossStage stage);
 
 // The account as one JSON document.

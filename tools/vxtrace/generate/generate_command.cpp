@@ -62,17 +62,6 @@ bool fits_free_space(const GenerateOptions &options) {
   return false;
 }
 
-// Timestamps rise by up to 99 µs from one event to the next, or by an
-// injected latency; every event of the trace must keep them within 2^62 ns.
-bool fits_timestamps(const FaultPlan &plan, uint64_t events) {
-  constexpr uint64_t kLongestStepNs = 99'000;
-  constexpr uint64_t kTimestampRoom = uint64_t{1} << 62;
-  uint64_t longest_ns = kLongestStepNs;
-  for (const FaultPlan::Latency &latency : plan.latencies)
-    longest_ns = std::max(longest_ns, latency.latency_ns);
-  return events <= kTimestampRoom / longest_ns;
-}
-
 // The faults of --inject; nullopt, reported, when one does not parse or the
 // mix cannot take them.
 std::optional<FaultPlan> fault_plan(const GenerateOptions &options) {
@@ -83,9 +72,8 @@ std::optional<FaultPlan> fault_plan(const GenerateOptions &options) {
       return std::nullopt;
     }
   }
-  if (!fits_timestamps(plan, options.events)) {
-    report("--inject: " + std::to_string(options.events) +
-           " events with so long a latency would run the timestamps out of range");
+  if (const std::optional<std::string> problem = does_not_fit(plan, options.events)) {
+    report("--inject: " + *problem);
     return std::nullopt;
   }
   if (!plan.empty() && options.mix != EventMix::realistic) {

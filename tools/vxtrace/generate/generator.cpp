@@ -129,7 +129,7 @@ class FaultInjector {
     return false;
   }
 
-  // Silence writes due at now_ns, counted as injected.
+  // Silence writes due at now_ns; they count as injected once written.
   uint64_t silences_due(uint64_t now_ns) {
     uint64_t due = 0;
     for (FaultPlan::Silence &silence : plan_.silences) {
@@ -137,9 +137,9 @@ class FaultInjector {
       due += silence.count;
       silence.count = 0;
     }
-    account_->silences_injected += due;
     return due;
   }
+  void silence_written() { ++account_->silences_injected; }
 
  private:
   struct OpenLoss {
@@ -338,11 +338,13 @@ class RealisticScenario {
     if (faults_ != nullptr && may_interpose)
       queue_silences(faults_->silences_due(emitter.now_ns()));
     while (pending_.empty()) start_activity();
-    const Step step = pending_.front();
-    pending_.pop_front();
+    const Step step = pop_pending();
     SessionState &session = session_by_id(step.session_id);
     const bool ok = emitter.emit(step.kind, session);
     if (step.kind == kind_index(EventKind::network_session_destroyed)) end_session(step.session_id);
+    // Counted as written: silences still queued when the trace ends are not
+    // in it.
+    if (step.injected_silence && ok) faults_->silence_written();
     if (faults_ != nullptr) lose_packet_if_planned(step, emitter);
     return ok;
   }
@@ -351,6 +353,7 @@ class RealisticScenario {
   struct Step {
     size_t kind;
     uint32_t session_id;
+    bool injected_silence = false;
   };
 
   struct Activity {
@@ -360,7 +363,7 @@ class RealisticScenario {
 
   void queue_silences(uint64_t count) {
     for (uint64_t i = 0; i < count; ++i)
-      pending_.push_front({kind_index(EventKind::audio_sink_write_silence), live_session().id});
+      push_front({kind_index(EventKind::audio_sink_write_silence), live_session().id, true});
   }
 
   // A packet kept in its stage: the rest of its way through the audio
@@ -392,12 +395,18 @@ class RealisticScenario {
       auto later = std::find_if(pending_.begin(), pending_.end(), [&](const Step &pending) {
         return pending.kind == kind && pending.session_id == step.session_id;
       });
-      if (later != pending_.end()) pending_.erase(later);
+      if (later != pending_.end()) {
+        forget_end(*later);
+        pending_.erase(later);
+      }
     }
   }
 
   void queue_chain(const std::vector<size_t> &chain, uint32_t session_id) {
-    for (size_t kind : chain) pending_.push_back({kind, session_id});
+    for (size_t kind : chain) {
+      pending_.push_back({kind, session_id});
+      note_end(pending_.back());
+    }
   }
 
   void start_session() {
@@ -436,7 +445,7 @@ class RealisticScenario {
         churn_queued_ = true;
         continue;
       }
-      pending_.push_front({kind, live_session().id});
+      push_front({kind, live_session().id});
       slipped_in_[kind] = true;
       return;
     }
@@ -450,10 +459,29 @@ class RealisticScenario {
     return sessions_[live.empty() ? 0 : live[rng_->below(live.size())]];
   }
 
+  // Whether the session's end is queued. Kept as a count per session, so
+  // that asking costs nothing however long the queue (a burst of injected
+  // silences can make it millions of steps).
   bool leaving(uint32_t session_id) const {
-    for (const Step &step : pending_)
-      if (step.session_id == session_id && step.kind == kSessionEnd.back()) return true;
-    return false;
+    const auto found = ends_pending_.find(session_id);
+    return found != ends_pending_.end() && found->second > 0;
+  }
+
+  void note_end(const Step &step) {
+    if (step.kind == kSessionEnd.back()) ++ends_pending_[step.session_id];
+  }
+  void forget_end(const Step &step) {
+    if (step.kind == kSessionEnd.back()) --ends_pending_[step.session_id];
+  }
+  void push_front(const Step &step) {
+    pending_.push_front(step);
+    note_end(step);
+  }
+  Step pop_pending() {
+    const Step step = pending_.front();
+    pending_.pop_front();
+    forget_end(step);
+    return step;
   }
 
   SessionState &session_by_id(uint32_t id) {
@@ -550,6 +578,7 @@ class RealisticScenario {
   uint32_t next_session_id_ = 1;
   std::vector<SessionState> sessions_;
   std::deque<Step> pending_;
+  std::unordered_map<uint32_t, uint32_t> ends_pending_;  // queued session ends, by session
 };
 
 // The benchmark mix: in every block of 100 events each kind appears exactly
