@@ -1,0 +1,111 @@
+#include "report/session_figures.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace vxtrace {
+namespace {
+
+Durations durations_of(const LogHistogram &histogram) {
+  Durations d;
+  d.count = histogram.count();
+  if (d.count == 0) return d;
+  d.p50_ns = histogram.quantile(0.50);
+  d.p90_ns = histogram.quantile(0.90);
+  d.p99_ns = histogram.quantile(0.99);
+  d.max_ns = histogram.max();
+  return d;
+}
+
+// Quarter-octave bars of a latency histogram.
+std::vector<SessionPlots::Bar> bars_of(const LogHistogram &histogram) {
+  std::vector<SessionPlots::Bar> bars;
+  histogram.for_each_bucket([&](uint64_t lower, uint64_t upper, uint64_t count) {
+    const int octave = std::bit_width(lower);
+    const int quarter = octave <= 2 ? 0 : static_cast<int>((lower >> (octave - 3)) & 3);
+    const uint64_t bar_lower =
+        octave <= 2 ? lower : ((uint64_t{4} + static_cast<uint64_t>(quarter)) << (octave - 3));
+    if (!bars.empty() && bars.back().lower_ns == bar_lower) {
+      bars.back().upper_ns = upper;
+      bars.back().count += count;
+    } else {
+      bars.push_back({bar_lower, upper, count});
+    }
+  });
+  return bars;
+}
+
+// The stalls are the candidates longer than twice the median interval; as
+// long as fewer stalls than candidates were kept, none is missing.
+void fix_display(const DisplayState &display, DisplayFigures &figures) {
+  figures.frames = display.frames;
+  figures.interval = durations_of(display.intervals);
+  const uint64_t median = figures.interval.p50_ns;
+  const uint64_t threshold = median > UINT64_MAX / 2 ? UINT64_MAX : 2 * median;
+  for (const Stall &candidate : display.candidates)
+    if (candidate.gap_ns > threshold) figures.stalls.push_back(candidate);
+  std::sort(figures.stalls.begin(), figures.stalls.end(),
+            [](const Stall &a, const Stall &b) { return a.at_ns < b.at_ns; });
+  figures.stalls_incomplete =
+      display.candidates_dropped && figures.stalls.size() == display.candidates.size();
+}
+
+SessionPlots plots_of(const LiveSession &session) {
+  SessionPlots plots;
+  plots.session = session.figures_index;
+  for (size_t p = 0; p < kStagePairCount; ++p) plots.latency[p] = bars_of(session.pairs[p].latency);
+  const auto &display = session.display_series;
+  for (size_t i = 0; i < display.cells().size(); ++i)
+    if (display.cells()[i].frames != 0)
+      plots.display.push_back(
+          {display.origin_ns() + i * display.width_ns(), display.cells()[i].longest_ns});
+  const auto &drops = session.drop_series;
+  for (size_t i = 0; i < drops.cells().size(); ++i) {
+    const auto &counts = drops.cells()[i].drops;
+    if (std::any_of(counts.begin(), counts.end(), [](uint32_t n) { return n != 0; }))
+      plots.drops.push_back({drops.origin_ns() + i * drops.width_ns(), counts});
+  }
+  plots.display_window_ns = display.width_ns();
+  plots.drop_window_ns = drops.width_ns();
+  return plots;
+}
+
+void keep_plots_if_busy(const LiveSession &session, Report *report) {
+  const size_t limit = report->options.plotted_sessions;
+  if (limit == 0) return;
+  auto quieter = [&](const SessionPlots &a, const SessionPlots &b) {
+    return report->sessions[a.session].events < report->sessions[b.session].events;
+  };
+  std::vector<SessionPlots> &plots = report->plots;
+  if (plots.size() >= limit) {
+    auto quietest = std::min_element(plots.begin(), plots.end(), quieter);
+    if (report->sessions[quietest->session].events >= session.events) return;
+    *quietest = plots_of(session);
+    return;
+  }
+  plots.push_back(plots_of(session));
+}
+
+}  // namespace
+
+void fix_figures(const LiveSession &session, Report *report) {
+  SessionFigures &figures = report->sessions[session.figures_index];
+  figures.events = session.events;
+  figures.first_ns = session.first_ns;
+  figures.last_ns = session.last_ns;
+  for (size_t p = 0; p < kStagePairCount; ++p) {
+    figures.stages[p].latency = durations_of(session.pairs[p].latency);
+    figures.stages[p].lost = session.pairs[p].lost;
+    figures.stages[p].flushed = session.pairs[p].flushed;
+  }
+  figures.drops = session.drops;
+  for (size_t s = 0; s < kSpanPairCount; ++s) {
+    const SpanState &span = session.spans[s];
+    figures.spans[s].duration = durations_of(span.durations);
+    figures.spans[s].unfinished = span.unfinished + (span.open_since != kNone ? 1 : 0);
+  }
+  fix_display(session.display, figures.display);
+  keep_plots_if_busy(session, report);
+}
+
+}  // namespace vxtrace
