@@ -108,7 +108,9 @@ TEST_F(SqliteLoaderTest, EveryValueReadsBackExactlyThroughTheShell) {
   ASSERT_TRUE(loader.add_record(short_payload));
   ASSERT_TRUE(loader.add_record({0, 60, 77, std::nullopt, std::nullopt, nullptr, {}, {}}));
   ASSERT_TRUE(loader.add_record({0, 70, 9, "/foreign/\xff\x1b", std::nullopt, nullptr, {}, raw}));
-  ASSERT_TRUE(loader.finish({true, "b.vxt: byte 4096: truncated record"})) << loader.error();
+  ASSERT_TRUE(loader.finish(
+      {.damaged = true, .where = "b.vxt: byte 4096: truncated record", .selection = ""}))
+      << loader.error();
 
   EXPECT_EQ(shell(db,
                   "SELECT seq, timestamp, printf('%llu', timestamp), quote(event), id,"
@@ -328,9 +330,10 @@ TEST_F(SqliteLoaderTest, OutputAppearsOnlyWhenCompleteAndNeverReplacesUnasked) {
     const char *error;  // empty: accepted
   };
   const Case cases[] = {
-      {db, false, "out.db: already exists (--force replaces it)"},
-      {folder.string(), true, "folder.db: is a directory"},
-      {path("missing/x.db"), false, "x.db: cannot create a temporary file in "},
+      // Why goes to standard error, as for every output file.
+      {db, false, "out.db: the database file cannot be made"},
+      {folder.string(), true, "folder.db: the database file cannot be made"},
+      {path("missing/x.db"), false, "x.db: the database file cannot be made"},
       {"", true, "the output path is empty"},
       {db, true, ""},
   };

@@ -14,8 +14,8 @@
 #include "dump/event_line_writer.h"
 #include "dump/parallel_dump.h"
 #include "dump/parallel_merge.h"
-#include "io/file_output.h"
 #include "io/inputs.h"
+#include "io/output_file.h"
 #include "select/reading_command.h"
 #include "text/output_sink.h"
 
@@ -71,21 +71,19 @@ int parts_input_status(const ParallelDumpResult &result, const OpenedInput &open
 
 class DumpCommand : public ReadingCommand {
  public:
-  explicit DumpCommand(const DumpOptions &options) : options_(options) {}
+  explicit DumpCommand(const DumpOptions &options)
+      : options_(options), output_({.path = options.output}) {}
 
   std::vector<std::string> event_globs() const override { return options_.event_globs; }
 
   bool outputs_acceptable(const std::vector<std::string> &files_read) override {
-    return !output_is_an_input(options_.output, files_read);
+    return prepare_outputs({&output_}, files_read);
   }
 
   bool run(ReadingPass &pass) override {
     DumpOptions options = options_;
     options.selection = pass.selection();
-    const std::optional<bool> written =
-        write_output(options.output, files_read(options.in, pass.opened()),
-                     [&](OutputSink *sink) { return write(options, pass, sink); });
-    return written.value_or(false);
+    return output_.write([&](OutputSink *sink) { return write(options, pass, sink); });
   }
 
  private:
@@ -100,6 +98,7 @@ class DumpCommand : public ReadingCommand {
   }
 
   const DumpOptions &options_;
+  OutputFile output_;
 };
 
 }  // namespace

@@ -16,9 +16,8 @@
 #include "cli/options.h"
 #include "generate/generator.h"
 #include "io/diagnostics.h"
-#include "io/file_output.h"
 #include "io/inputs.h"
-#include "io/pending_file.h"
+#include "io/output_file.h"
 #include "io/progress.h"
 
 namespace vxtrace {
@@ -30,26 +29,13 @@ std::string directory_of(const std::string &path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// An existing file may be a recording: it is replaced only with --force, and
-// a directory never.
-bool may_write_to(const std::string &path, bool force) {
-  struct stat existing {};
-  if (stat(path.c_str(), &existing) != 0) return true;
-  if (S_ISDIR(existing.st_mode)) {
-    report(path + ": is a directory");
-    return false;
-  }
-  if (force) return true;
-  report(path + ": the file exists (--force replaces it)");
-  return false;
-}
-
 // Refuses a trace that would fill the file system. When the free space is
 // unknown the write itself will tell.
-bool fits_free_space(const GenerateOptions &options) {
+bool fits_free_space(const GenerateOptions &options, const OutputFile &trace) {
   const std::string directory = directory_of(options.output);
   struct statvfs file_system {};
-  if (options.force || statvfs(directory.c_str(), &file_system) != 0) return true;
+  if (options.force || trace.in_place() || statvfs(directory.c_str(), &file_system) != 0)
+    return true;
   const double free_bytes =
       static_cast<double>(file_system.f_bavail) * static_cast<double>(file_system.f_frsize);
   const double needed = estimated_trace_size(options.events, options.seed, options.mix);
@@ -87,16 +73,6 @@ std::optional<FaultPlan> fault_plan(const GenerateOptions &options) {
   return plan;
 }
 
-bool write_manifest(const GenerateOptions &options, const FaultAccount &account) {
-  if (options.manifest.empty()) return true;
-  const std::optional<bool> written =
-      write_output(options.manifest, {options.output}, [&](OutputSink *sink) {
-        sink->append(fault_account_json(account));
-        return sink->flush();
-      });
-  return written.value_or(false);
-}
-
 // Writes the whole trace to fd, which stays open; false, reported, on failure.
 bool write_trace(const GenerateOptions &options, const FaultPlan &faults, FaultAccount *account,
                  int fd, const std::string &name) {
@@ -119,24 +95,36 @@ bool write_trace(const GenerateOptions &options, const FaultPlan &faults, FaultA
   return true;
 }
 
-// "-o -": a trace is binary, and is not for a terminal to interpret.
-int generate_to_standard_output(const GenerateOptions &options, const FaultPlan &faults,
-                                FaultAccount *account) {
-  if (isatty(STDOUT_FILENO)) {
+// An existing file may be a recording: either output replaces one only
+// with --force, and a directory never.
+OutputFile output_for(const std::string &path, const char *option, bool force) {
+  return OutputFile({.path = path, .option = option, .existing_needs_force = true, .force = force});
+}
+
+// Both outputs are checked, and the trace's temporary file made, before the
+// first event is generated: a refused manifest must not cost a whole trace.
+int generate(const GenerateOptions &options, const FaultPlan &faults, FaultAccount *account) {
+  OutputFile trace = output_for(options.output, "-o", options.force);
+  std::optional<OutputFile> manifest;
+  std::vector<OutputFile *> outputs = {&trace};
+  if (!options.manifest.empty()) {
+    manifest.emplace(output_for(options.manifest, "--manifest", options.force));
+    outputs.push_back(&*manifest);
+  }
+  // "-o -": a trace is binary, and is not for a terminal to interpret.
+  if (trace.standard_output() && isatty(STDOUT_FILENO)) {
     report("standard output is a terminal; redirect it, or name a file with -o");
     return kExitUsage;
   }
-  return write_trace(options, faults, account, STDOUT_FILENO, "standard output") ? kExitSuccess
-                                                                                 : kExitUsage;
-}
-
-int generate(const GenerateOptions &options, const FaultPlan &faults, FaultAccount *account) {
-  if (options.output == "-") return generate_to_standard_output(options, faults, account);
-  if (!may_write_to(options.output, options.force) || !fits_free_space(options)) return kExitUsage;
-  PendingFile file(options.output);
-  if (!file.opened() || !write_trace(options, faults, account, file.fd(), options.output))
+  if (!fits_free_space(options, trace) || !prepare_outputs(outputs, {})) return kExitUsage;
+  if (!write_trace(options, faults, account, trace.fd(), trace.name()) || !trace.commit())
     return kExitUsage;
-  return file.commit(options.force) ? kExitSuccess : kExitUsage;
+  if (!manifest) return kExitSuccess;
+  const bool written = manifest->write([&](OutputSink *sink) {
+    sink->append(fault_account_json(*account));
+    return sink->flush();
+  });
+  return written ? kExitSuccess : kExitUsage;
 }
 
 }  // namespace
@@ -145,9 +133,7 @@ int run_generate(const GenerateOptions &options) {
   const std::optional<FaultPlan> faults = fault_plan(options);
   if (!faults) return kExitUsage;
   FaultAccount account;
-  const int status = generate(options, *faults, &account);
-  if (status != kExitSuccess) return status;
-  return write_manifest(options, account) ? kExitSuccess : kExitUsage;
+  return generate(options, *faults, &account);
 }
 
 namespace {

@@ -2,17 +2,13 @@
 // then, when asked, the page and the text or JSON on the output.
 #include "report/report_command.h"
 
-#include <sys/stat.h>
-
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "cli/options.h"
 #include "core/decoded_record.h"
 #include "io/diagnostics.h"
-#include "io/file_output.h"
 #include "io/inputs.h"
+#include "io/output_file.h"
 #include "report/report_builder.h"
 #include "report/report_writers.h"
 #include "schema/event_kind.h"
@@ -52,7 +48,7 @@ Report build_report(const ReportCommandOptions &options, ReadingPass &pass) {
 
 // A rendering and where it goes.
 struct Rendering {
-  FileOutput output;
+  OutputFile output;
   void (*render)(const Report &, const ReportSink &);
 
   bool write(const Report &built) {
@@ -65,51 +61,30 @@ struct Rendering {
 
 // The page first: a refused or failed page must not hide behind a table
 // that scrolled past.
-std::vector<Rendering> renderings(const ReportCommandOptions &options,
-                                  const std::vector<std::string> &inputs) {
+std::vector<Rendering> renderings(const ReportCommandOptions &options) {
   std::vector<Rendering> list;
-  if (!options.html.empty()) list.push_back({FileOutput(options.html, inputs), write_html_report});
+  if (!options.html.empty())
+    list.push_back({OutputFile({.path = options.html, .option = "--html"}), write_html_report});
   list.push_back(
-      {FileOutput(options.output, inputs), options.json ? write_json_report : write_text_report});
+      {OutputFile({.path = options.output}), options.json ? write_json_report : write_text_report});
   return list;
-}
-
-// Whether the page and the output would be one file, which the second
-// written would overwrite: the same path however spelled ("./a.html",
-// links), or standard output twice. A device such as /dev/null may well
-// take both.
-bool page_on_output(const std::string &page, const std::string &output) {
-  const auto standard = [](const std::string &path) { return path.empty() || path == "-"; };
-  if (standard(page) || standard(output)) return standard(page) && standard(output);
-  struct stat page_status {
-  }, output_status{};
-  if (stat(page.c_str(), &page_status) == 0 && stat(output.c_str(), &output_status) == 0)
-    return S_ISREG(page_status.st_mode) && page_status.st_dev == output_status.st_dev &&
-           page_status.st_ino == output_status.st_ino;
-  std::error_code ignored;
-  return std::filesystem::weakly_canonical(page, ignored) ==
-         std::filesystem::weakly_canonical(output, ignored);
 }
 
 class ReportCommand : public ReadingCommand {
  public:
-  explicit ReportCommand(const ReportCommandOptions &options) : options_(options) {}
+  explicit ReportCommand(const ReportCommandOptions &options)
+      : options_(options), outputs_(renderings(options)) {}
 
+  // Both files come into being before the pass: a page and a text that
+  // name one file, or a path where none can be made, are refused before
+  // the trace is read.
   bool outputs_acceptable(const std::vector<std::string> &files_read) override {
-    if (!options_.html.empty() && page_on_output(options_.html, options_.output)) {
-      report("--html and the output name the same file; nothing was written");
-      return false;
-    }
-    outputs_ = renderings(options_, files_read);
-    for (const Rendering &rendering : outputs_)
-      if (!rendering.output.acceptable()) return false;
-    return true;
+    std::vector<OutputFile *> files;
+    for (Rendering &rendering : outputs_) files.push_back(&rendering.output);
+    return prepare_outputs(files, files_read);
   }
 
   bool run(ReadingPass &pass) override {
-    // The first file comes into being before the pass, so that a path where
-    // none can be made is refused before the trace is read.
-    if (!outputs_.front().output.open()) return false;
     const Report built = build_report(options_, pass);
     bool written = true;
     for (Rendering &rendering : outputs_) written = written && rendering.write(built);

@@ -8,9 +8,8 @@
 #include "cli/options.h"
 #include "core/decoded_record.h"
 #include "io/diagnostics.h"
-#include "io/file_output.h"
 #include "io/inputs.h"
-#include "io/pending_file.h"
+#include "io/output_file.h"
 #include "schema/event_kind.h"
 #include "select/reading_command.h"
 #include "select/selection.h"
@@ -46,16 +45,17 @@ LoadEnd end_of(const ReadingPass &pass) {
 
 class SqliteCommand : public ReadingCommand {
  public:
-  explicit SqliteCommand(const SqliteOptions &options) : options_(options) {}
+  explicit SqliteCommand(const SqliteOptions &options)
+      : options_(options),
+        output_({.path = options.output,
+                 .existing_needs_force = true,
+                 .force = options.force,
+                 .regular_file_only = true}) {}
 
-  // A database is a file of its own: never standard output, never a file
-  // being read (the trace or the plug-in).
+  // A database is a file of its own: never standard output, a device or a
+  // file being read (the trace or the plug-in).
   bool outputs_acceptable(const std::vector<std::string> &files_read) override {
-    if (options_.output == "-") {
-      report("a database cannot be written to standard output: name a file with -o");
-      return false;
-    }
-    return !output_is_an_input(options_.output, files_read);
+    return prepare_outputs({&output_}, files_read);
   }
 
   SourceDefinitionObserver definition_observer() override {
@@ -66,8 +66,13 @@ class SqliteCommand : public ReadingCommand {
   }
 
   bool run(ReadingPass &pass) override {
-    RemovedOnSignal removal;
-    if (!open(pass.opened(), &removal)) return false;
+    if (!loader_.open({.output_path = options_.output,
+                       .inputs = pass.opened().paths(),
+                       .tool_version = VXTRACE_VERSION,
+                       .output = &output_})) {
+      report(loader_.error());
+      return false;
+    }
     EventKindCache kinds;
     bool loaded = true;
     pass.for_each(
@@ -80,31 +85,14 @@ class SqliteCommand : public ReadingCommand {
       report(loader_.error());
       return false;
     }
-    removal.release();
     return true;
   }
 
  private:
-  // Creating the schema takes a while: a signal meanwhile must find the
-  // temporary file watched.
-  bool open(const OpenedInput &opened, RemovedOnSignal *removal) {
-    const SignalsHeld held;
-    if (!loader_.open({.output_path = options_.output,
-                       .force = options_.force,
-                       .inputs = opened.paths(),
-                       .tool_version = VXTRACE_VERSION})) {
-      report(loader_.error());
-      return false;
-    }
-    temporary_ = loader_.temporary_path();  // a copy: the loader clears its own once renamed
-    removal->watch(temporary_);
-    return true;
-  }
-
   const SqliteOptions &options_;
+  OutputFile output_;
   SqliteLoader loader_;
   bool definitions_loaded_ = true;
-  std::string temporary_;
 };
 
 }  // namespace

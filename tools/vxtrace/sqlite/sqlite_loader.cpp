@@ -1,6 +1,7 @@
 #include "sqlite/sqlite_loader.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include "sqlite/text_values.h"
 #include "sqlite/views.h"
@@ -22,7 +23,7 @@ constexpr const char *kBulkLoadPragmas[] = {
 };
 
 // Set back after the commit, for any later use of the connection; the file
-// itself is synced when it is renamed into place (TemporaryOutput::commit).
+// itself is synced when it is renamed into place (OutputFile::commit).
 constexpr const char *kSafePragmas[] = {
     "PRAGMA journal_mode = DELETE",
     "PRAGMA synchronous = FULL",
@@ -78,14 +79,41 @@ SqliteLoader::SqliteLoader() = default;
 
 SqliteLoader::~SqliteLoader() {
   close_database();
-  output_.discard();
+  discard_output();
+}
+
+const std::string &SqliteLoader::temporary_path() const {
+  static const std::string none;
+  return output_ != nullptr ? output_->temporary_path() : none;
+}
+
+// The database's file and the journals SQLite may have left beside it.
+void SqliteLoader::discard_output() {
+  if (output_ == nullptr) return;
+  const std::string database = output_->temporary_path();
+  output_->discard();
+  if (database.empty()) return;
+  for (const char *suffix : {"-journal", "-wal", "-shm"}) unlink((database + suffix).c_str());
 }
 
 bool SqliteLoader::open(const LoaderOptions &options) {
   options_ = options;
-  if (!output_.create(options.output_path, options.force)) return fail(output_.error());
+  if (options.output != nullptr) {
+    output_ = options.output;
+  } else {
+    if (options.output_path.empty()) return fail("the output path is empty");
+    own_output_.emplace(OutputRequest{.path = options.output_path,
+                                      .existing_needs_force = true,
+                                      .force = options.force,
+                                      .regular_file_only = true});
+    output_ = &*own_output_;
+    // The file's own message went to standard error.
+    if (!output_->acceptable() || !output_->open())
+      return fail(options.output_path + ": the database file cannot be made");
+  }
+  if (!output_->open()) return fail(options.output_path + ": the database file cannot be made");
   const int opened =
-      sqlite3_open_v2(output_.temporary_path().c_str(), &db_,
+      sqlite3_open_v2(output_->temporary_path().c_str(), &db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   usable_ = true;
   bool ready = opened == SQLITE_OK || fail_sqlite("cannot create the database");
@@ -93,7 +121,7 @@ bool SqliteLoader::open(const LoaderOptions &options) {
   ready = ready && exec("BEGIN") && create_schema() && prepare_statements();
   if (!ready) {
     close_database();
-    output_.discard();
+    discard_output();
   }
   return ready;
 }
@@ -218,10 +246,11 @@ bool SqliteLoader::finish(const LoadEnd &end) {
   usable_ = false;
   if (!done) {
     close_database();
-    output_.discard();
+    discard_output();
     return false;
   }
-  if (!output_.commit()) return fail(output_.error());
+  // The file's own message went to standard error.
+  if (!output_->commit()) return fail(options_.output_path + ": the database could not be saved");
   return true;
 }
 

@@ -38,9 +38,9 @@
 #include <string_view>
 #include <vector>
 
+#include "io/output_file.h"
 #include "schema/event_kind.h"
 #include "sqlite/batched_insert.h"
-#include "sqlite/output_file.h"
 #include "sqlite/payload_tables.h"
 
 namespace vxtrace {
@@ -53,6 +53,9 @@ struct LoaderOptions {
   // source is NULL, as dump leaves it out).
   std::vector<std::string> inputs;
   std::string tool_version;
+  // The database's file, prepared by the caller with the other outputs;
+  // null: the loader makes one of output_path and force.
+  OutputFile *output = nullptr;
 };
 
 // One data record as the reading loop has it. The pointers need only live
@@ -107,7 +110,7 @@ class SqliteLoader {
   uint64_t records() const { return records_; }
   // Where the database is written until finish; for a signal handler that
   // removes it. Empty once finished or discarded.
-  const std::string &temporary_path() const { return output_.temporary_path(); }
+  const std::string &temporary_path() const;
 
  private:
   // A kind's table and its insert, prepared when the kind first occurs.
@@ -126,6 +129,7 @@ class SqliteLoader {
   bool batch_result(int result);
   bool flush_batches();
   bool write_meta(const LoadEnd &end);
+  void discard_output();
   bool commit_and_close();
   bool exec(const std::string &sql);
   bool prepare(const std::string &sql, sqlite3_stmt **statement);
@@ -135,7 +139,8 @@ class SqliteLoader {
   void close_database();
 
   LoaderOptions options_;
-  TemporaryOutput output_;
+  std::optional<OutputFile> own_output_;
+  OutputFile *output_ = nullptr;
   sqlite3 *db_ = nullptr;
   BatchedInsert insert_events_;
   sqlite3_stmt *insert_undecoded_ = nullptr;

@@ -11,8 +11,8 @@
 #include "cli/options.h"
 #include "core/decoded_record.h"
 #include "io/diagnostics.h"
-#include "io/file_output.h"
 #include "io/inputs.h"
+#include "io/output_file.h"
 #include "select/reading_command.h"
 #include "text/output_sink.h"
 #include "timeline/perfetto_timeline.h"
@@ -65,23 +65,22 @@ bool write_timeline(const TimelineOptions &options, ReadingPass &pass, OutputSin
 
 class TimelineCommand : public ReadingCommand {
  public:
-  explicit TimelineCommand(const TimelineOptions &options) : options_(options) {}
+  explicit TimelineCommand(const TimelineOptions &options)
+      : options_(options), output_({.path = options.output}) {}
 
   std::vector<std::string> event_globs() const override { return options_.event_globs; }
 
   bool outputs_acceptable(const std::vector<std::string> &files_read) override {
-    return !output_is_an_input(options_.output, files_read);
+    return prepare_outputs({&output_}, files_read);
   }
 
   bool run(ReadingPass &pass) override {
-    const std::optional<bool> written =
-        write_output(options_.output, files_read(options_.in, pass.opened()),
-                     [&](OutputSink *sink) { return write_timeline(options_, pass, sink); });
-    return written.value_or(false);
+    return output_.write([&](OutputSink *sink) { return write_timeline(options_, pass, sink); });
   }
 
  private:
   const TimelineOptions &options_;
+  OutputFile output_;
 };
 
 }  // namespace
