@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "text/json_writer.h"
+
 namespace vxtrace {
 namespace {
 
@@ -168,40 +170,45 @@ const char *loss_stage_name(LossStage stage) {
 }
 
 std::string fault_account_json(const FaultAccount &account) {
-  std::string json = "{\"stalls\": [";
-  char line[256];
-  for (size_t i = 0; i < account.stalls.size(); ++i) {
-    const FaultAccount::StallSeen &stall = account.stalls[i];
-    std::snprintf(line, sizeof line,
-                  "%s{\"session_id\": %" PRIu32 ", \"at\": %" PRIu64 ", \"gap_ns\": %" PRIu64 "}",
-                  i == 0 ? "" : ", ", stall.session_id, stall.at_ns, stall.gap_ns);
-    json += line;
+  std::string out;
+  JsonWriter json(out);
+  json.open('{');
+  json.key("stalls");
+  json.open('[');
+  for (const FaultAccount::StallSeen &stall : account.stalls) {
+    json.open('{');
+    json.member("session_id", stall.session_id);
+    json.member("at", stall.at_ns);
+    json.member("gap_ns", stall.gap_ns);
+    json.close('}');
   }
-  json += "], \"losses\": [";
-  for (size_t i = 0; i < account.losses.size(); ++i) {
-    const FaultAccount::LossSeen &loss = account.losses[i];
-    std::snprintf(line, sizeof line,
-                  "%s{\"stage\": \"%s\", \"lost\": %" PRIu64 ", \"flushed\": %" PRIu64 "}",
-                  i == 0 ? "" : ", ", loss_stage_name(loss.stage), loss.lost, loss.flushed);
-    json += line;
+  json.close(']');
+  json.key("losses");
+  json.open('[');
+  for (const FaultAccount::LossSeen &loss : account.losses) {
+    json.open('{');
+    json.member_text("stage", loss_stage_name(loss.stage));
+    json.member("lost", loss.lost);
+    json.member("flushed", loss.flushed);
+    json.close('}');
   }
-  std::snprintf(line, sizeof line,
-                "], \"silences_injected\": %" PRIu64 ", \"silence_writes\": %" PRIu64
-                ", \"latencies\": [",
-                account.silences_injected, account.silence_writes);
-  json += line;
-  for (size_t i = 0; i < account.latencies.size(); ++i) {
-    const FaultAccount::LatencySeen &latency = account.latencies[i];
-    const std::string from(short_name(latency.stage->from));
-    const std::string to(short_name(latency.stage->to));
-    std::snprintf(line, sizeof line,
-                  "%s{\"stage\": \"%s\", \"from\": \"%s\", \"to\": \"%s\", \"latency_ns\": "
-                  "%" PRIu64 ", \"keys\": %" PRIu64 "}",
-                  i == 0 ? "" : ", ", latency.stage->name, from.c_str(), to.c_str(),
-                  latency.latency_ns, latency.keys);
-    json += line;
+  json.close(']');
+  json.member("silences_injected", account.silences_injected);
+  json.member("silence_writes", account.silence_writes);
+  json.key("latencies");
+  json.open('[');
+  for (const FaultAccount::LatencySeen &latency : account.latencies) {
+    json.open('{');
+    json.member_text("stage", latency.stage->name);
+    json.member_text("from", short_name(latency.stage->from));
+    json.member_text("to", short_name(latency.stage->to));
+    json.member("latency_ns", latency.latency_ns);
+    json.member("keys", latency.keys);
+    json.close('}');
   }
-  return json + "]}\n";
+  json.close(']');
+  json.close('}');
+  return out + "\n";
 }
 
 }  // namespace vxtrace

@@ -14,7 +14,6 @@ extern const size_t kChartJsSize;
 
 namespace {
 
-
 constexpr size_t kOverviewRows = 2000;
 
 constexpr std::string_view kStyle = R"(<style>
@@ -277,82 +276,102 @@ void write_receiver(std::string &out, const Report &report) {
   }
 }
 
-void write_latency_data(std::string &out, const SessionPlots &plots) {
-  out.append("\"latency\": [");
-  bool first = true;
+std::string real(double value) {
+  std::string text;
+  append_double(text, value);
+  return text;
+}
+
+void write_latency_data(JsonWriter &json, const SessionPlots &plots) {
+  json.key("latency");
+  json.open('[');
   for (size_t p = 0; p < kStagePairCount; ++p) {
     const auto &bars = plots.latency[p];
     if (bars.empty()) continue;
     uint64_t total = 0;
     for (const SessionPlots::Bar &bar : bars) total += bar.count;
-    out.append(first ? "" : ", ").append("{\"label\": ");
-    append_json_string(out, pair_label(p));
-    out.append(", \"points\": [");
-    for (size_t b = 0; b < bars.size(); ++b) {
-      const double middle_us =
-          static_cast<double>(bars[b].lower_ns + bars[b].upper_ns) / 2.0 / 1000.0;
-      out.append(b == 0 ? "[" : ", [");
-      append_double(out, middle_us);
-      out.append(", ");
-      append_double(out, 100.0 * static_cast<double>(bars[b].count) / static_cast<double>(total));
-      out.append("]");
+    json.open('{');
+    json.member_text("label", pair_label(p));
+    json.key("points");
+    json.open('[');
+    for (const SessionPlots::Bar &bar : bars) {
+      json.open('[');
+      json.raw(real(static_cast<double>(bar.lower_ns + bar.upper_ns) / 2.0 / 1000.0));
+      json.raw(real(100.0 * static_cast<double>(bar.count) / static_cast<double>(total)));
+      json.close(']');
     }
-    out.append("]}");
-    first = false;
+    json.close(']');
+    json.close('}');
   }
-  out.append("]");
+  json.close(']');
 }
 
 // One [seconds since the start, milliseconds] point of a plotted series.
-void append_point(std::string &out, bool first, const Report &report, uint64_t at_ns,
-                  uint64_t duration_ns) {
-  out.append(first ? "[" : ", [");
-  append_double(out, since_start(report, at_ns));
-  out.append(", ");
-  append_double(out, static_cast<double>(duration_ns) / 1e6);
-  out.append("]");
+void write_point(JsonWriter &json, const Report &report, uint64_t at_ns, uint64_t duration_ns) {
+  json.open('[');
+  json.raw(real(since_start(report, at_ns)));
+  json.raw(real(static_cast<double>(duration_ns) / 1e6));
+  json.close(']');
 }
 
-void write_series_data(std::string &out, const Report &report, const SessionPlots &plots) {
-  const DisplayFigures &display = report.sessions[plots.session].display;
-  out.append(", \"display\": [");
-  for (size_t i = 0; i < plots.display.size(); ++i)
-    append_point(out, i == 0, report, plots.display[i].start_ns,
-                 plots.display[i].longest_interval_ns);
-  out.append("], \"stalls\": [");
-  for (size_t i = 0; i < display.stalls.size(); ++i)
-    append_point(out, i == 0, report, display.stalls[i].at_ns, display.stalls[i].gap_ns);
-  out.append("], \"drops\": {\"times\": [");
-  for (size_t i = 0; i < plots.drops.size(); ++i) {
+void write_drop_data(JsonWriter &json, const Report &report, const SessionPlots &plots) {
+  json.key("drops");
+  json.open('{');
+  json.key("times");
+  json.open('[');
+  for (const SessionPlots::DropWindow &window : plots.drops) {
     char label[32];
-    std::snprintf(label, sizeof label, "%.1f", since_start(report, plots.drops[i].start_ns));
-    out.append(i == 0 ? "" : ", ");
-    append_json_string(out, label);
+    std::snprintf(label, sizeof label, "%.1f", since_start(report, window.start_ns));
+    json.text(label);
   }
-  out.append("], \"series\": [");
-  bool first = true;
+  json.close(']');
+  json.key("series");
+  json.open('[');
   for (size_t d = 0; d < kSessionDropCount; ++d) {
     if (report.sessions[plots.session].drops[d] == 0) continue;
-    out.append(first ? "{\"label\": " : ", {\"label\": ");
-    append_json_string(out, short_name(kSessionDropEvents[d]));
-    out.append(", \"counts\": [");
-    for (size_t i = 0; i < plots.drops.size(); ++i)
-      out.append(i == 0 ? "" : ", ").append(number(plots.drops[i].drops[d]));
-    out.append("]}");
-    first = false;
+    json.open('{');
+    json.member_text("label", short_name(kSessionDropEvents[d]));
+    json.key("counts");
+    json.open('[');
+    for (const SessionPlots::DropWindow &window : plots.drops) json.number(window.drops[d]);
+    json.close(']');
+    json.close('}');
   }
-  out.append("]}");
+  json.close(']');
+  json.close('}');
+}
+
+void write_series_data(JsonWriter &json, const Report &report, const SessionPlots &plots) {
+  const DisplayFigures &display = report.sessions[plots.session].display;
+  json.key("display");
+  json.open('[');
+  for (const SessionPlots::DisplayWindow &window : plots.display)
+    write_point(json, report, window.start_ns, window.longest_interval_ns);
+  json.close(']');
+  json.key("stalls");
+  json.open('[');
+  for (const Stall &stall : display.stalls) write_point(json, report, stall.at_ns, stall.gap_ns);
+  json.close(']');
+  write_drop_data(json, report, plots);
 }
 
 void write_data(std::string &out, const Report &report) {
-  out.append("<script type=\"application/json\" id=\"report-data\">{\"sessions\": [");
+  out.append("<script type=\"application/json\" id=\"report-data\">");
+  JsonWriter json(out, JsonEscaping::html_safe);
+  json.open('{');
+  json.key("sessions");
+  json.open('[');
   for (size_t i = 0; i < report.plots.size(); ++i) {
-    out.append(i == 0 ? "\n{\"index\": " : ",\n{\"index\": ").append(number(i)).append(", ");
-    write_latency_data(out, report.plots[i]);
-    write_series_data(out, report, report.plots[i]);
-    out.append("}");
+    json.break_line();
+    json.open('{');
+    json.member("index", i);
+    write_latency_data(json, report.plots[i]);
+    write_series_data(json, report, report.plots[i]);
+    json.close('}');
   }
-  out.append("]}</script>\n");
+  json.close(']');
+  json.close('}');
+  out.append("</script>\n");
 }
 
 void write_header(std::string &out, const Report &report) {

@@ -7,81 +7,6 @@
 namespace vxtrace {
 namespace {
 
-
-class JsonWriter {
- public:
-  explicit JsonWriter(std::string &out) : out_(out) {}
-
-  void key(std::string_view name) {
-    separate();
-    append_json_string(out_, name);
-    out_.append(": ");
-    after_key_ = true;
-  }
-  void open(char bracket) {
-    separate();
-    out_.push_back(bracket);
-    first_ = true;
-  }
-  void close(char bracket) {
-    out_.push_back(bracket);
-    first_ = false;
-  }
-  // The next value or key starts a line.
-  void break_line() { line_break_ = true; }
-  void number(uint64_t value) {
-    separate();
-    append_uint(out_, value);
-  }
-  void signed_number(int64_t value) {
-    separate();
-    append_int(out_, value);
-  }
-  void us(uint64_t ns) {
-    separate();
-    append_us(out_, ns);
-  }
-  void null() {
-    separate();
-    out_.append("null");
-  }
-  void text(std::string_view value) {
-    separate();
-    append_json_string(out_, value);
-  }
-
-  void member(std::string_view name, uint64_t value) {
-    key(name);
-    number(value);
-  }
-  void member_text(std::string_view name, std::string_view value) {
-    key(name);
-    text(value);
-  }
-  // A duration of a set that may be empty: null then.
-  void member_us(std::string_view name, uint64_t ns, bool exists) {
-    key(name);
-    exists ? us(ns) : null();
-  }
-
- private:
-  void separate() {
-    if (after_key_) {
-      after_key_ = false;
-      return;
-    }
-    if (!first_) out_.append(line_break_ ? "," : ", ");
-    if (line_break_) out_.push_back('\n');
-    first_ = false;
-    line_break_ = false;
-  }
-
-  std::string &out_;
-  bool first_ = true;
-  bool after_key_ = false;
-  bool line_break_ = false;
-};
-
 void write_stage(JsonWriter &json, size_t pair_index, const StageFigures &stage) {
   const StagePair &pair = kStagePairs[pair_index];
   const Durations &latency = stage.latency;
@@ -197,7 +122,7 @@ void write_receiver(JsonWriter &json, const Report &report) {
 void write_json_report(const Report &report, const ReportSink &sink) {
   ChunkedOutput output(sink);
   std::string &out = output.text();
-  JsonWriter json(out);
+  JsonWriter json(out, JsonEscaping::html_safe);
   const bool any = report.events != 0;
   json.open('{');
   json.key("inputs");

@@ -9,7 +9,6 @@
 namespace vxtrace {
 namespace {
 
-
 constexpr size_t kLabelWidth = 43;
 constexpr size_t kStallsShown = 20;
 

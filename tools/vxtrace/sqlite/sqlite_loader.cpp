@@ -5,6 +5,7 @@
 
 #include "sqlite/text_values.h"
 #include "sqlite/views.h"
+#include "text/json_writer.h"
 
 namespace vxtrace {
 namespace {
@@ -282,14 +283,14 @@ bool SqliteLoader::write_meta(const LoadEnd &end) {
     sqlite3_bind_int64(insert, 2, static_cast<int64_t>(value));
     return step(insert);
   };
-  const bool written = text("tool", "vxtrace") && text("tool_version", options_.tool_version) &&
-                       text("inputs", json_string_array(options_.inputs)) &&
-                       number("records", records_) && number("undecoded", undecoded_) &&
-                       number("definitions", definitions_) &&
-                       text("status", end.damaged ? "damaged" : "complete") &&
-                       (!end.damaged || text("damage", end.where)) &&
-                       (end.selection.empty() || text("selection", end.selection)) &&
-                       text("u64_encoding", kU64Encoding) && text("u64_columns", u64_columns());
+  const bool written =
+      text("tool", "vxtrace") && text("tool_version", options_.tool_version) &&
+      text("inputs", json_string_array(options_.inputs, JsonEscaping::html_safe)) &&
+      number("records", records_) && number("undecoded", undecoded_) &&
+      number("definitions", definitions_) && text("status", end.damaged ? "damaged" : "complete") &&
+      (!end.damaged || text("damage", end.where)) &&
+      (end.selection.empty() || text("selection", end.selection)) &&
+      text("u64_encoding", kU64Encoding) && text("u64_columns", u64_columns());
   sqlite3_finalize(insert);
   return written;
 }

@@ -16,7 +16,4 @@ namespace vxtrace {
 int bind_name(sqlite3_stmt *statement, int parameter, std::string_view text,
               sqlite3_destructor_type lifetime = SQLITE_STATIC);
 
-// A JSON array of strings; bytes that are not valid UTF-8 become U+FFFD.
-std::string json_string_array(const std::vector<std::string> &texts);
-
 }  // namespace vxtrace

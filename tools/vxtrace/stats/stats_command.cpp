@@ -18,8 +18,9 @@
 #include "core/decoded_record.h"
 #include "io/diagnostics.h"
 #include "select/reading_command.h"
-#include "text/json_text.h"
+#include "text/json_writer.h"
 #include "text/output_sink.h"
+#include "text/terminal_text.h"
 
 namespace vxtrace {
 namespace {
@@ -134,13 +135,6 @@ void appendf(std::string *out, const char *format, ...) {
   if (length > 0) out->append(line, std::min<size_t>(static_cast<size_t>(length), sizeof line - 1));
 }
 
-// Names come from the file: control bytes must not reach a terminal.
-std::string printable(std::string name) {
-  for (char &c : name)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return name;
-}
-
 void append_table(std::string *out, const std::vector<EventTally> &tallies,
                   const TraceTotals &totals) {
   size_t width = 5;
@@ -174,58 +168,56 @@ void append_input_table(std::string *out, const std::vector<TraceTotals> &inputs
   }
 }
 
-void append_number_member(std::string *out, const char *key, uint64_t value) {
-  appendf(out, "\"%s\": %" PRIu64, key, value);
-}
-
 // The members that the whole trace and each input share: counts and the
 // time range, null without events.
-void append_totals_members(std::string *out, const TraceTotals &totals) {
-  append_number_member(out, "events", totals.events);
-  out->append(", ");
-  append_number_member(out, "definitions", totals.definitions);
-  out->append(", ");
-  append_number_member(out, "unknown_ids", totals.unknown_ids);
+void write_totals_members(JsonWriter &json, const TraceTotals &totals) {
+  json.member("events", totals.events);
+  json.member("definitions", totals.definitions);
+  json.member("unknown_ids", totals.unknown_ids);
   if (totals.events == 0) {
-    out->append(", \"first_timestamp\": null, \"last_timestamp\": null, \"duration\": 0");
+    json.key("first_timestamp");
+    json.null();
+    json.key("last_timestamp");
+    json.null();
+    json.member("duration", 0);
     return;
   }
-  out->append(", ");
-  append_number_member(out, "first_timestamp", totals.earliest);
-  out->append(", ");
-  append_number_member(out, "last_timestamp", totals.latest);
-  out->append(", ");
-  append_number_member(out, "duration", totals.latest - totals.earliest);
+  json.member("first_timestamp", totals.earliest);
+  json.member("last_timestamp", totals.latest);
+  json.member("duration", totals.latest - totals.earliest);
 }
 
 void append_json(std::string *out, const std::vector<EventTally> &tallies,
                  const TraceTotals &totals, const std::vector<TraceTotals> &inputs) {
-  out->append("{\"events\": [");
-  for (size_t i = 0; i < tallies.size(); ++i) {
-    out->append(i == 0 ? "{\"event\": " : ", {\"event\": ");
-    if (tallies[i].other_names)
-      out->append("null");
-    else
-      append_json_string(out, tallies[i].name);
-    out->append(", ");
-    append_number_member(out, "count", tallies[i].count);
-    out->append(", ");
-    append_number_member(out, "decode_failures", tallies[i].failures);
-    out->append(", ");
-    append_number_member(out, "payload_bytes", tallies[i].payload_bytes);
-    out->append("}");
+  JsonWriter json(*out);
+  json.open('{');
+  json.key("events");
+  json.open('[');
+  for (const EventTally &tally : tallies) {
+    json.open('{');
+    json.key("event");
+    tally.other_names ? json.null() : json.text(tally.name);
+    json.member("count", tally.count);
+    json.member("decode_failures", tally.failures);
+    json.member("payload_bytes", tally.payload_bytes);
+    json.close('}');
   }
-  out->append("], \"total\": {");
-  append_totals_members(out, totals);
-  out->append("}, \"inputs\": [");
-  for (size_t i = 0; i < inputs.size(); ++i) {
-    out->append(i == 0 ? "{\"input\": " : ", {\"input\": ");
-    append_json_string(out, inputs[i].input);
-    out->append(", ");
-    append_totals_members(out, inputs[i]);
-    out->append("}");
+  json.close(']');
+  json.key("total");
+  json.open('{');
+  write_totals_members(json, totals);
+  json.close('}');
+  json.key("inputs");
+  json.open('[');
+  for (const TraceTotals &input : inputs) {
+    json.open('{');
+    json.member_text("input", input.input);
+    write_totals_members(json, input);
+    json.close('}');
   }
-  out->append("]}\n");
+  json.close(']');
+  json.close('}');
+  out->push_back('\n');
 }
 
 }  // namespace

@@ -6,51 +6,8 @@ namespace vxtrace {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 }  // namespace
-
-// Length of the well-formed UTF-8 sequence at the start of text (shortest
-// form, no surrogates, at most U+10FFFF), or 0 when it is not one.
-size_t utf8_sequence_length(std::string_view text) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  if (text.empty()) return 0;
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (size_t i = 2; i < length; ++i)
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  return length;
-}
-
-bool is_valid_utf8(std::string_view text) {
-  for (size_t at = 0; at < text.size();) {
-    // ASCII runs are the common case.
-    if (static_cast<unsigned char>(text[at]) < 0x80) {
-      ++at;
-      continue;
-    }
-    const size_t length = utf8_sequence_length(text.substr(at));
-    if (length == 0) return false;
-    at += length;
-  }
-  return true;
-}
 
 namespace {
 
@@ -85,19 +42,39 @@ void append_escaped_ascii(std::string *out, unsigned char c) {
 
 }  // namespace
 
-void append_json_string(std::string *out, std::string_view text) {
+namespace {
+
+// Every control, DEL and '<' as \u00XX and bad bytes as \ufffd: ASCII
+// escapes only, so that the text may stand inside an HTML script element.
+void append_html_safe(std::string *out, unsigned char c) {
+  if (c == '"' || c == '\\') {
+    out->push_back('\\');
+    out->push_back(static_cast<char>(c));
+  } else if (c < 0x20 || c == '<' || c == 0x7F) {
+    out->append("\\u00");
+    out->push_back(kHexDigits[c >> 4]);
+    out->push_back(kHexDigits[c & 0xF]);
+  } else {
+    out->push_back(static_cast<char>(c));
+  }
+}
+
+}  // namespace
+
+void append_json_string(std::string *out, std::string_view text, JsonEscaping escaping) {
+  const bool html_safe = escaping == JsonEscaping::html_safe;
   out->push_back('"');
   size_t i = 0;
   while (i < text.size()) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
-      append_escaped_ascii(out, c);
+      html_safe ? append_html_safe(out, c) : append_escaped_ascii(out, c);
       ++i;
       continue;
     }
     const size_t length = utf8_sequence_length(text.substr(i));
     if (length == 0) {
-      out->append(kReplacementCharacter);
+      out->append(html_safe ? std::string_view("\\ufffd") : kReplacementCharacter);
       ++i;
     } else {
       out->append(text.substr(i, length));

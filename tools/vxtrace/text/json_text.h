@@ -7,19 +7,22 @@
 #include <string>
 #include <string_view>
 
+#include "text/utf8.h"
+
 namespace vxtrace {
 
-// Length of the well-formed UTF-8 sequence at the start of text (1 for
-// ASCII; shortest form, no surrogates, at most U+10FFFF), or 0 when it is not
-// one or text is empty.
-size_t utf8_sequence_length(std::string_view text);
+enum class JsonEscaping {
+  // \n, \r and \t short, other controls and DEL as \u00XX, bytes that are
+  // not valid UTF-8 as U+FFFD itself: the form of dump's lines.
+  plain,
+  // Every control, DEL and '<' as \u00XX and bad bytes as \ufffd: ASCII
+  // escapes only, so that the text may stand inside an HTML script element.
+  html_safe,
+};
 
-// Whether every byte of text belongs to a well-formed UTF-8 sequence.
-bool is_valid_utf8(std::string_view text);
-
-// Appends text as a quoted JSON string. Bytes that are not valid UTF-8 become
-// U+FFFD, so the line stays valid JSON whatever the trace holds.
-void append_json_string(std::string *out, std::string_view text);
+// Appends text as a quoted JSON string, valid JSON whatever the trace holds.
+void append_json_string(std::string *out, std::string_view text,
+                        JsonEscaping escaping = JsonEscaping::plain);
 
 // Appends bytes as lower-case hex digits, two per byte, without quotes.
 void append_hex(std::string *out, const void *bytes, size_t size);

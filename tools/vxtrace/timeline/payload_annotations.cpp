@@ -6,7 +6,7 @@
 #include <type_traits>
 
 #include "schema/payload_fields.h"
-#include "timeline/utf8.h"
+#include "text/utf8.h"
 
 namespace vxtrace {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "timeline/utf8.h"
+#include "text/utf8.h"
 
 namespace vxtrace {
 namespace {
