@@ -147,6 +147,10 @@ TEST_F(VxtraceMergeTest, BackwardTimestampsKeepTheirInputsOrderAndAreReportedOnc
                               ": the timestamps went back 2 times; the merge keeps this input's "
                               "own order there\n");
   }
+  const std::string once = directory_->file("once.vxt");
+  write(once, {10, 5});
+  EXPECT_NE(run({"dump", "--jobs", "1", once, ahead}).err.find("went back once;"),
+            std::string::npos);
 }
 
 TEST_F(VxtraceMergeTest, DamageInOneInputLeavesTheOthersWhole) {

@@ -93,7 +93,8 @@ void report_backward_steps(const OpenedInput &opened, const std::vector<uint64_t
   for (size_t i = 0; i < steps.size() && i < opened.sources.size(); ++i)
     if (steps[i] > 0)
       report(opened.sources[i].display_name + ": the timestamps went back " +
-             std::to_string(steps[i]) + " times; the merge keeps this input's own order there");
+             (steps[i] == 1 ? std::string("once") : std::to_string(steps[i]) + " times") +
+             "; the merge keeps this input's own order there");
 }
 
 }  // namespace vxtrace
