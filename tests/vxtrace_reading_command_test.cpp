@@ -9,7 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -177,6 +180,66 @@ TEST_F(VxtraceReadingCommandTest, AnInputRefusedAtItsHeaderIsNamedInEveryOutput)
     run({"sqlite", "--force", "-o", database});
     EXPECT_NE(meta_value(database, "damage").find(name), std::string::npos);
   }
+}
+
+// --limit reads no further than the last line written: damage beyond it in
+// any input does not decide the status, whatever --jobs, and a slow stream
+// does not hold the command once the lines are out.
+TEST_F(VxtraceReadingCommandTest, ALimitReadsNoFurtherThanItsLastLine) {
+  const std::string bytes = read_file(trace_);
+  const std::string cut = directory_->file("cut.vxt");
+  const std::string flipped = directory_->file("flipped.vxt");
+  write_file(cut, bytes.substr(0, bytes.size() - 7));
+  std::string damaged = bytes;
+  damaged[damaged.size() - 40] = static_cast<char>(0xFF);
+  write_file(flipped, damaged);
+  const std::vector<std::string> inputs = {cut, trace_, flipped};
+  const auto dump = [&](const char *jobs) {
+    std::vector<std::string> args = {"dump", "--no-progress", "-q", "--jobs",
+                                     jobs,   "--limit",       "50"};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    return run_vxtrace(args, directory_->path());
+  };
+  const ProcessResult one = dump("1");
+  EXPECT_EQ(one.exit_status, 0) << one.err;
+  for (int run = 0; run < 5; ++run) {
+    const ProcessResult several = dump("5");
+    EXPECT_EQ(several.exit_status, one.exit_status) << several.err;
+    EXPECT_EQ(several.out, one.out);
+  }
+
+  // A stream that sends half its bytes, then waits until the command is done.
+  const std::string path = fifo("slow");
+  std::mutex mutex;
+  std::condition_variable done_changed;
+  bool done = false;
+  std::thread writer([&] {
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    const size_t half = bytes.size() / 2;
+    for (size_t at = 0; at < half;) {
+      const ssize_t wrote = write(fd, bytes.data() + at, half - at);
+      if (wrote <= 0) break;
+      at += static_cast<size_t>(wrote);
+    }
+    std::unique_lock<std::mutex> lock(mutex);
+    done_changed.wait_for(lock, std::chrono::seconds(60), [&] { return done; });
+    close(fd);
+  });
+  const ProcessResult slow =
+      run_vxtrace({"dump", "--no-progress", "-q", "--jobs", "4", "--limit", "20", trace_, path},
+                  directory_->path());
+  const bool finished_first = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    const bool writer_waiting = !done;
+    done = true;
+    return writer_waiting;
+  }();
+  done_changed.notify_all();
+  writer.join();
+  EXPECT_TRUE(finished_first);
+  EXPECT_EQ(slow.exit_status, 0) << slow.err;
+  EXPECT_EQ(split_lines(slow.out).size(), 20u);
 }
 
 // The window is begin <= timestamp < end, whatever the edges: an --end of

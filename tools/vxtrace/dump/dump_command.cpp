@@ -90,7 +90,11 @@ class DumpCommand : public ReadingCommand {
   bool write(const DumpOptions &options, ReadingPass &pass, OutputSink *sink) {
     const OpenedInput &opened = pass.opened();
     const unsigned jobs = dump_job_count(options);
-    if (can_merge_in_parallel(opened, jobs)) return merge_in_parallel(options, opened, sink);
+    // With --limit the merge reads on this thread, no further than the last
+    // line written: readers running ahead would meet damage (or wait on a
+    // slow stream) that the output never needed.
+    if (!options.limit && can_merge_in_parallel(opened, jobs))
+      return merge_in_parallel(options, opened, sink);
     if (jobs <= 1 || !can_dump_in_parallel(opened)) return dump_events(options, pass, sink);
     const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, sink);
     pass.set_input_status(parts_input_status(result, opened));
