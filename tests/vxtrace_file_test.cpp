@@ -102,6 +102,43 @@ TEST(VxtraceFileTest, LargeFileCrossesReadWindows) {
         << "record " << i;
 }
 
+// A small read-ahead (for consumers of many inputs) reads the same records
+// from a file and from a pipe: records larger than the window whole, the
+// small ones around them after the buffer shrank back.
+TEST(VxtraceFileTest, SmallReadWindowsReadEveryRecordWhole) {
+  TemporaryDirectory directory;
+  const std::string path = directory.file("mixed.vxt");
+  const std::vector<size_t> sizes = {10, 100000, 10, 5000, 3, 70000, 1};
+  const std::string bytes = build_trace([&](vxt_writer *writer) {
+    vxt_writer_define(writer, 1, "/mixed");
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      const std::string payload = payload_of(sizes[i], static_cast<uint8_t>(i));
+      vxt_writer_write_event(writer, 1, i, payload.data(), static_cast<uint32_t>(payload.size()));
+    }
+  });
+  write_file(path, bytes);
+  const std::vector<ReadRecord> expected = read_all(bytes).records;
+  ASSERT_EQ(expected.size(), sizes.size() + 1);
+  for (const size_t window : {size_t{0}, size_t{4096}, size_t{65536}}) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(read_all(vxt_reader_open_fd_windowed(fd, "file", window, nullptr)).records, expected)
+        << window;
+    close(fd);
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    std::thread feeder([&] {
+      (void)!write(pipe_ends[1], bytes.data(), bytes.size());
+      close(pipe_ends[1]);
+    });
+    EXPECT_EQ(read_all(vxt_reader_open_fd_windowed(pipe_ends[0], "pipe", window, nullptr)).records,
+              expected)
+        << window;
+    feeder.join();
+    close(pipe_ends[0]);
+  }
+}
+
 TEST(VxtraceFileTest, ReadEventLeavesADefinitionForReadDefinition) {
   const std::string bytes = small_trace();
   vxt_reader *reader = vxt_reader_open_memory(bytes.data(), bytes.size(), "memory", nullptr);

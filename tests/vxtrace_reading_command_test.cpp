@@ -242,6 +242,37 @@ TEST_F(VxtraceReadingCommandTest, ALimitReadsNoFurtherThanItsLastLine) {
   EXPECT_EQ(split_lines(slow.out).size(), 20u);
 }
 
+// Memory does not grow with the number of inputs: each reads ahead a share
+// of one budget. 2,000 inputs of 1 MB each, whose first records are all
+// held at once, stay far below the 2 GB that a full window each would take;
+// and 2,000 inputs merge into the totals of all of them.
+TEST_F(VxtraceReadingCommandTest, TwoThousandInputsShareOneReadBudget) {
+  const std::string big = directory_->file("big.vxt");
+  run_vxtrace({"generate", "-o", big, "--events", "20000", "--seed", "5", "--no-progress"},
+              directory_->path());
+  const std::string small = directory_->file("small.vxt");
+  write_file(small, build_trace([](vxt_writer *writer) {
+               vxt_writer_define(writer, 1, "/test/small");
+               for (uint64_t t : {30, 10, 20}) vxt_writer_write_event(writer, 1, t, "ab", 2);
+             }));
+  std::vector<std::string> bigs = {"dump", "--no-progress", "-q", "-j", "1", "--limit", "1"};
+  std::vector<std::string> smalls = {"stats", "--no-progress", "--json"};
+  for (int i = 0; i < 2000; ++i) {
+    bigs.push_back(big);
+    smalls.push_back(small);
+  }
+  const ProcessResult heads = run_vxtrace(bigs, directory_->path());
+  EXPECT_EQ(heads.exit_status, 0) << heads.err;
+  EXPECT_EQ(split_lines(heads.out).size(), 1u);
+  EXPECT_LT(heads.peak_rss_kib, 1024 * 1024);
+
+  const ProcessResult merged = run_vxtrace(smalls, directory_->path());
+  ASSERT_EQ(merged.exit_status, 0) << merged.err;
+  const json totals = json::parse(merged.out);
+  EXPECT_EQ(totals["total"]["events"], 6000);
+  EXPECT_EQ(totals["inputs"].size(), 2000u);
+}
+
 // The window is begin <= timestamp < end, whatever the edges: an --end of
 // 2^64-1 drops the record stamped 2^64-1, and a "+" time past the largest
 // timestamp keeps nothing rather than clamping onto the last record.

@@ -41,10 +41,9 @@ class MemorySource final : public ByteSource {
 // so several sources can read one descriptor at once.
 class FileSource final : public ByteSource {
  public:
-  static constexpr size_t kWindowSize = size_t{1} << 20;
-
   // Reads the bytes of fd up to end, its size when the source is made.
-  FileSource(int fd, uint64_t end) : fd_(fd), end_(end) {}
+  FileSource(int fd, uint64_t end, size_t window_size)
+      : fd_(fd), end_(end), window_size_(window_size) {}
 
   bool read_first_window(uint64_t offset) { return read_window(offset, 1); }
 
@@ -78,8 +77,10 @@ class FileSource final : public ByteSource {
   // when not a byte could be read. A short read ends the input there.
   bool read_window(uint64_t offset, uint64_t length) {
     const auto size = static_cast<size_t>(
-        std::min(end_, offset + std::max<uint64_t>(kWindowSize, length)) - offset);
-    if (size > capacity_) {
+        std::min(end_, offset + std::max<uint64_t>(window_size_, length)) - offset);
+    // Grown for a large record, the buffer goes back to a window after it, so
+    // that one large record does not cost its size for the rest of the read.
+    if (size > capacity_ || (capacity_ > window_size_ && size <= window_size_)) {
       buffer_.reset(new (std::nothrow) uint8_t[size]);
       capacity_ = buffer_ != nullptr ? size : 0;
     }
@@ -109,6 +110,7 @@ class FileSource final : public ByteSource {
 
   int fd_;
   uint64_t end_;
+  size_t window_size_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t capacity_ = 0;
   uint64_t window_begin_ = 0;  // file offset of buffer_[0]
@@ -119,9 +121,7 @@ class FileSource final : public ByteSource {
 // asked for are dropped when more must be read.
 class StreamSource final : public ByteSource {
  public:
-  static constexpr size_t kChunkSize = size_t{1} << 20;
-
-  explicit StreamSource(int fd) : fd_(fd) {}
+  StreamSource(int fd, size_t chunk_size) : fd_(fd), chunk_size_(chunk_size) {}
 
   const uint8_t *fetch(uint64_t offset, size_t want, size_t *available) override {
     size_t skip = static_cast<size_t>(std::min<uint64_t>(offset - buffer_offset_, filled_));
@@ -151,7 +151,13 @@ class StreamSource final : public ByteSource {
   }
 
   void fill_to(size_t want) {
-    if (buffer_.size() < std::max(want, kChunkSize)) buffer_.resize(std::max(want, kChunkSize));
+    const size_t size = std::max(want, chunk_size_);
+    if (buffer_.size() < size) buffer_.resize(size);
+    // Grown for a large record: back to a chunk once what is left fits one.
+    if (buffer_.size() > chunk_size_ && want <= chunk_size_ && filled_ <= chunk_size_) {
+      buffer_.resize(chunk_size_);
+      buffer_.shrink_to_fit();
+    }
     while (filled_ < want && !ended_) {
       const ssize_t got = read(fd_, buffer_.data() + filled_, buffer_.size() - filled_);
       if (got > 0) {
@@ -166,6 +172,7 @@ class StreamSource final : public ByteSource {
   }
 
   int fd_;
+  size_t chunk_size_;
   std::vector<uint8_t> buffer_;
   uint64_t buffer_offset_ = 0;  // stream offset of buffer_[0]
   size_t filled_ = 0;
@@ -178,19 +185,22 @@ std::unique_ptr<ByteSource> make_memory_source(const void *data, size_t size) {
   return std::make_unique<MemorySource>(data, size);
 }
 
-std::unique_ptr<ByteSource> make_file_source(int fd, uint64_t file_size) {
-  return make_file_range_source(fd, 0, file_size);
+std::unique_ptr<ByteSource> make_file_source(int fd, uint64_t file_size, size_t window_size) {
+  return make_file_range_source(fd, 0, file_size, window_size);
 }
 
-std::unique_ptr<ByteSource> make_file_range_source(int fd, uint64_t begin, uint64_t end) {
-  auto source = std::make_unique<FileSource>(fd, end);
+std::unique_ptr<ByteSource> make_file_range_source(int fd, uint64_t begin, uint64_t end,
+                                                   size_t window_size) {
+  auto source = std::make_unique<FileSource>(
+      fd, end, std::max(window_size, ByteSource::kSmallestWindowSize));
   if (begin < end && !source->read_first_window(begin) && !source->io_error().empty())
     return nullptr;
   return source;
 }
 
-std::unique_ptr<ByteSource> make_stream_source(int fd) {
-  return std::make_unique<StreamSource>(fd);
+std::unique_ptr<ByteSource> make_stream_source(int fd, size_t window_size) {
+  return std::make_unique<StreamSource>(fd,
+                                        std::max(window_size, ByteSource::kSmallestWindowSize));
 }
 
 }  // namespace vxtrace

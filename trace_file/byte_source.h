@@ -33,6 +33,11 @@ class ByteSource {
   // Gives back the buffer early; fetch must not be called after.
   virtual void release() {}
 
+  // How many bytes a read takes ahead at most. A record larger than that is
+  // still read whole; the buffer shrinks back to this size after it.
+  static constexpr size_t kDefaultWindowSize = size_t{1} << 20;
+  static constexpr size_t kSmallestWindowSize = size_t{4} << 10;
+
   // Set when reading failed; the input then looks as if it ended there.
   const std::string &io_error() const { return io_error_; }
 
@@ -50,13 +55,16 @@ std::unique_ptr<ByteSource> make_memory_source(const void *data, size_t size);
 // Reads a regular file of file_size bytes window by window with pread. Null,
 // with errno set, when the first window cannot be read (the caller then
 // streams instead).
-std::unique_ptr<ByteSource> make_file_source(int fd, uint64_t file_size);
+std::unique_ptr<ByteSource> make_file_source(
+    int fd, uint64_t file_size, size_t window_size = ByteSource::kDefaultWindowSize);
 
 // Reads the bytes [begin, end) of a regular file; offsets stay those of the
 // file, and the input looks as if it ended at end. Null, with errno set, when
 // the first window cannot be read.
-std::unique_ptr<ByteSource> make_file_range_source(int fd, uint64_t begin, uint64_t end);
+std::unique_ptr<ByteSource> make_file_range_source(
+    int fd, uint64_t begin, uint64_t end, size_t window_size = ByteSource::kDefaultWindowSize);
 
-std::unique_ptr<ByteSource> make_stream_source(int fd);
+std::unique_ptr<ByteSource> make_stream_source(
+    int fd, size_t window_size = ByteSource::kDefaultWindowSize);
 
 }  // namespace vxtrace

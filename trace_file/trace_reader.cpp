@@ -439,6 +439,11 @@ vxt_reader *vxt_reader_open_memory(const void *data, size_t size, const char *di
 }
 
 vxt_reader *vxt_reader_open_fd(int fd, const char *display_name, vxt_error *error) {
+  return vxt_reader_open_fd_windowed(fd, display_name, ByteSource::kDefaultWindowSize, error);
+}
+
+vxt_reader *vxt_reader_open_fd_windowed(int fd, const char *display_name, size_t window_size,
+                                        vxt_error *error) {
   struct stat status {};
   if (fstat(fd, &status) != 0) {
     set_error(error, VXT_IO_ERROR, 0, "%s", std::strerror(errno));
@@ -448,8 +453,8 @@ vxt_reader *vxt_reader_open_fd(int fd, const char *display_name, vxt_error *erro
   std::unique_ptr<ByteSource> source;
   // Files that report no size (such as those of /proc) are streamed.
   if (S_ISREG(status.st_mode) && status.st_size > 0)
-    source = vxtrace::make_file_source(fd, static_cast<uint64_t>(status.st_size));
-  if (source == nullptr) source = vxtrace::make_stream_source(fd);
+    source = vxtrace::make_file_source(fd, static_cast<uint64_t>(status.st_size), window_size);
+  if (source == nullptr) source = vxtrace::make_stream_source(fd, window_size);
   return open_whole(std::move(source), display_name, error);
 }
 

@@ -69,6 +69,13 @@ vxt_reader *vxt_reader_open_path(const char *path, vxt_error *error);
  * display_name is used in messages. */
 vxt_reader *vxt_reader_open_fd(int fd, const char *display_name, vxt_error *error);
 
+/* Same, reading at most window_size bytes ahead at a time (at least 4096; the
+ * other open functions read 1 MiB): for a consumer that reads many inputs at
+ * once. A record larger than the window is still read whole, and the buffer
+ * shrinks back to the window after it. */
+vxt_reader *vxt_reader_open_fd_windowed(int fd, const char *display_name, size_t window_size,
+                                        vxt_error *error);
+
 /* Same over bytes in memory, which must outlive the reader. */
 vxt_reader *vxt_reader_open_memory(const void *data, size_t size, const char *display_name,
                                    vxt_error *error);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -37,6 +38,16 @@ bool stream_given_twice(const std::vector<InputFile> &files) {
     }
   }
   return false;
+}
+
+// Each input reads ahead a share of one budget, so that memory does not grow
+// with the number of inputs: one input reads 1 MiB at a time, 2,000 read
+// 32 KiB each (64 MiB in all).
+size_t read_window_size(size_t inputs) {
+  constexpr size_t kBudget = size_t{64} << 20;
+  constexpr size_t kMost = size_t{1} << 20;
+  constexpr size_t kLeast = size_t{32} << 10;
+  return std::clamp(kBudget / std::max<size_t>(inputs, 1), kLeast, kMost);
 }
 
 DefinitionObserver observer_for(const SourceDefinitionObserver &on_definition, size_t source) {
@@ -105,7 +116,9 @@ void open_sessions(OpenedInput *opened, SourceDefinitionObserver on_definition) 
   opened->definition_observer = std::move(on_definition);
   for (const InputFile &file : opened->files) {
     vxt_error open_error{};
-    vxt_reader *reader = vxt_reader_open_fd(file.fd(), file.display_name().c_str(), &open_error);
+    vxt_reader *reader = vxt_reader_open_fd_windowed(
+        file.fd(), file.display_name().c_str(), read_window_size(opened->files.size()),
+        &open_error);
     if (reader == nullptr) {
       // The reader's messages name the input.
       report(open_error.message);
