@@ -385,7 +385,9 @@ TEST_F(VxtraceCliTest, UsageErrorsExitWith1AndHelpWith0) {
   } refused[] = {
       {{}, "subcommand is required"},
       {{"--bogus"}, "unknown option '--bogus'"},
-      {{"frobnicate"}, "unknown command 'frobnicate'"},
+      {{"frobnicate"},
+       "unknown command 'frobnicate'; the commands are dump, stats, timeline, report, sqlite and "
+       "generate"},
       {{"dump"}, "input is required"},
       {{"dump", "--no-such-option", trace}, "--no-such-option"},
       {{"dump", "--limit", "many", trace}, "--limit: 'many'"},
