@@ -11,6 +11,12 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 
 namespace {
 
+void append_unicode_escape(std::string *out, unsigned char c) {
+  out->append("\\u00");
+  out->push_back(kHexDigits[c >> 4]);
+  out->push_back(kHexDigits[c & 0xF]);
+}
+
 void append_escaped_ascii(std::string *out, unsigned char c) {
   switch (c) {
     case '"':
@@ -31,18 +37,11 @@ void append_escaped_ascii(std::string *out, unsigned char c) {
     default:
       break;
   }
-  if (c < 0x20 || c == 0x7F) {
-    out->append("\\u00");
-    out->push_back(kHexDigits[c >> 4]);
-    out->push_back(kHexDigits[c & 0xF]);
-  } else {
+  if (c < 0x20 || c == 0x7F)
+    append_unicode_escape(out, c);
+  else
     out->push_back(static_cast<char>(c));
-  }
 }
-
-}  // namespace
-
-namespace {
 
 // Every control, DEL and '<' as \u00XX and bad bytes as \ufffd: ASCII
 // escapes only, so that the text may stand inside an HTML script element.
@@ -51,9 +50,7 @@ void append_html_safe(std::string *out, unsigned char c) {
     out->push_back('\\');
     out->push_back(static_cast<char>(c));
   } else if (c < 0x20 || c == '<' || c == 0x7F) {
-    out->append("\\u00");
-    out->push_back(kHexDigits[c >> 4]);
-    out->push_back(kHexDigits[c & 0xF]);
+    append_unicode_escape(out, c);
   } else {
     out->push_back(static_cast<char>(c));
   }

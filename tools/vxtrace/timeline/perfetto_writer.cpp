@@ -121,8 +121,7 @@ void PerfettoWriter::flush_if_full() {
   out_.clear();
 }
 
-void PerfettoWriter::string_field(Encoder *encoder, uint32_t field,
-                                  std::string_view text) {
+void PerfettoWriter::string_field(Encoder *encoder, uint32_t field, std::string_view text) {
   if (is_valid_utf8(text)) {
     encoder->bytes_field(field, text);
     return;

@@ -74,18 +74,6 @@ std::optional<std::string_view> find_direct_member(std::string_view object, std:
 
 }  // namespace
 
-void append_microseconds(std::string *out, uint64_t nanoseconds) {
-  append_decimal(out, nanoseconds / 1000);
-  unsigned fraction = static_cast<unsigned>(nanoseconds % 1000);
-  if (fraction == 0) return;
-  char digits[4] = {'.', static_cast<char>('0' + fraction / 100),
-                    static_cast<char>('0' + fraction / 10 % 10),
-                    static_cast<char>('0' + fraction % 10)};
-  size_t length = 4;
-  while (digits[length - 1] == '0') --length;
-  out->append(digits, length);
-}
-
 std::optional<std::string_view> find_member(std::string_view object, std::string_view key) {
   const size_t dot = key.find('.');
   if (dot == std::string_view::npos) return find_direct_member(object, key);

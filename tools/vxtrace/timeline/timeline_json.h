@@ -1,5 +1,5 @@
-// Small JSON pieces of the timeline: exact microsecond timestamps, and
-// reading single members back out of the plug-in's rendering of a record.
+// Small JSON pieces of the timeline: reading single members back out of the
+// plug-in's rendering of a record.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +8,6 @@
 #include <string_view>
 
 namespace vxtrace {
-
-// Appends ns / 1000 as an exact decimal: 1234567 -> "1234.567",
-// 1500 -> "1.5", 2000 -> "2". Integer arithmetic: doubles would round
-// the nanoseconds of large timestamps away.
-void append_microseconds(std::string *out, uint64_t nanoseconds);
 
 // The text of the value of key in a JSON object, or nothing when the object
 // has no such member. A dotted key ("packet.session_id") reaches into nested

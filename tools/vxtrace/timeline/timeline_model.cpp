@@ -47,13 +47,10 @@ struct FlowSpec {
 };
 
 const FlowSpec kFlowSpecs[] = {
-    {KeyKind::packet_id,
-     Chain::audio_packets,
-     {Chain::audio_packets}},
+    {KeyKind::packet_id, Chain::audio_packets, {Chain::audio_packets}},
     {KeyKind::physical_address,
      Chain::frame_buffers,
-     {Chain::frame_buffers, Chain::video_frames,
-      Chain::displayed_frames}},
+     {Chain::frame_buffers, Chain::video_frames, Chain::displayed_frames}},
 };
 
 // Per kind: its flow (index in kFlowSpecs, or -1) and its place in it.
@@ -68,8 +65,7 @@ std::array<FlowRole, kEventKindCount> make_flow_roles() {
     const FlowSpec &flow = kFlowSpecs[spec];
     const auto mark = [&](EventKind kind, FlowStep step) {
       FlowRole &role = roles[static_cast<size_t>(kind)];
-      if (!has_key(kind, flow.key) || (role.spec >= 0 && step == FlowStep::middle))
-        return;
+      if (!has_key(kind, flow.key) || (role.spec >= 0 && step == FlowStep::middle)) return;
       role = {static_cast<int8_t>(spec), step};
     };
     for (const StagePair &pair : kStagePairs) {
@@ -188,9 +184,9 @@ void TimelineModel::add_decoded(const EventView &event, const DecodedRecord &rec
   const bool render = format_->needs_rendering() || !placement.kind || !placement.counters.empty();
   payload_.clear();
   if (render) record.print(printer_.printer());
-  const std::optional<uint32_t> session =
-      placement.kind ? record_session(*placement.kind, record.data())
-                     : session_in_rendering(payload_.view());
+  const std::optional<uint32_t> session = placement.kind
+                                              ? record_session(*placement.kind, record.data())
+                                              : session_in_rendering(payload_.view());
   const TrackRef track{session ? pid_of_session(*session) : receiver_pid(), placement.stage};
   declare(track);
   RecordEvent placed{RecordPhase::instant,
@@ -209,8 +205,7 @@ void TimelineModel::add_decoded(const EventView &event, const DecodedRecord &rec
   }
   format_->record(placed);
   add_counters(event, placement, track);
-  if (placement.kind && session && roles_of(*placement.kind).ends_session)
-    end_session(*session);
+  if (placement.kind && session && roles_of(*placement.kind).ends_session) end_session(*session);
 }
 
 // A begin is held until its end; the end closes it when it is the innermost

@@ -1,6 +1,7 @@
 #include "timeline/timeline_writer.h"
 
 #include "text/json_text.h"
+#include "text/json_writer.h"
 #include "timeline/timeline_json.h"
 
 namespace vxtrace {
@@ -55,7 +56,7 @@ void JsonTimeline::open_object(std::string_view phase) {
 
 void JsonTimeline::append_place(const TrackRef &track, uint64_t timestamp) {
   out_.append("\", \"ts\": ");
-  append_microseconds(&out_, timestamp);
+  append_us(&out_, timestamp);
   out_.append(", \"pid\": ");
   append_decimal(&out_, track.pid);
   out_.append(", \"tid\": ");
