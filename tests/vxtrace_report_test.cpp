@@ -24,54 +24,19 @@
 #include "report/report_writers.h"
 #include "schema/payload_fields.h"
 #include "support/chromium_page.h"
+#include "support/report_feed.h"
 #include "support/vxtrace_process.h"
 
 namespace vxtrace {
 namespace {
 
-
-constexpr uint64_t kMs = 1'000'000;
-constexpr uint64_t kUs = 1'000;
-constexpr uint64_t kSecond = 1'000'000'000;
-
-// Records to feed in timestamp order (ties keep the order they were added).
-class Feed {
- public:
-  template <class Payload>
-  void add(uint64_t t, EventKind kind, const Payload &payload) {
-    records_.push_back({t, kind, std::make_shared<Payload>(payload)});
-  }
-  void into(ReportBuilder &builder) {
-    std::stable_sort(records_.begin(), records_.end(),
-                     [](const Record &a, const Record &b) { return a.t < b.t; });
-    for (const Record &record : records_) builder.add(record.t, record.kind, record.payload.get());
-  }
-
- private:
-  struct Record {
-    uint64_t t;
-    EventKind kind;
-    std::shared_ptr<void> payload;
-  };
-  std::vector<Record> records_;
-};
-
-audio_packet_payload audio_packet(uint32_t session, int64_t id) {
-  audio_packet_payload packet{};
-  packet.session_id = session;
-  packet.id = id;
-  return packet;
-}
-
-void add_audio(Feed &feed, uint64_t t, EventKind kind, uint32_t session, int64_t id) {
-  if (kind == EventKind::audio_packet_received) {
-    audio_packet_received_payload received{};
-    received.packet = audio_packet(session, id);
-    feed.add(t, kind, received);
-  } else {
-    feed.add(t, kind, audio_packet(session, id));
-  }
-}
+using vxtrace_test::add_audio;
+using vxtrace_test::audio_packet;
+using vxtrace_test::Feed;
+using vxtrace_test::frame_of;
+using vxtrace_test::kMs;
+using vxtrace_test::kSecond;
+using vxtrace_test::kUs;
 
 size_t pair_index(EventKind from, EventKind to) {
   for (size_t p = 0; p < kStagePairCount; ++p)
@@ -102,8 +67,7 @@ TEST(PipelineModel, EveryPairSpanAndFlushNamesEventsThatCarryItsSessionAndKey) {
     const StagePair &pair = kStagePairs[p];
     for (EventKind kind : {pair.from, pair.to}) {
       EXPECT_TRUE(has_session(kind)) << short_name(kind);
-      EXPECT_TRUE(has_key(kind, pair.key))
-          << short_name(kind) << " lacks " << key_name(pair.key);
+      EXPECT_TRUE(has_key(kind, pair.key)) << short_name(kind) << " lacks " << key_name(pair.key);
     }
     const KindRoles &leaving = roles_of(pair.to);
     EXPECT_NE(std::find(leaving.left_pairs, leaving.left_pairs + leaving.left_count, p),
@@ -117,16 +81,14 @@ TEST(PipelineModel, EveryPairSpanAndFlushNamesEventsThatCarryItsSessionAndKey) {
   // Keys come out with their bits, nested or not, signed or not.
   audio_packet_received_payload received{};
   received.packet = audio_packet(0xFFFFFFFFu, -2);
-  const RecordKeys keys =
-      record_keys(EventKind::audio_packet_received, &received);
+  const RecordKeys keys = record_keys(EventKind::audio_packet_received, &received);
   EXPECT_EQ(keys.session, 0xFFFFFFFFu);
   EXPECT_EQ(keys.key(KeyKind::packet_id), static_cast<uint64_t>(-2));
   video_frame_payload frame{};
   frame.session_id = 3;
   frame.physical_address = 0x8000000000000010ull;
   frame.timestamp = 77;
-  const RecordKeys frame_keys =
-      record_keys(EventKind::video_decoder_frame_produced, &frame);
+  const RecordKeys frame_keys = record_keys(EventKind::video_decoder_frame_produced, &frame);
   EXPECT_EQ(frame_keys.key(KeyKind::physical_address), 0x8000000000000010ull);
   EXPECT_EQ(frame_keys.key(KeyKind::timestamp), 77u);
   EXPECT_EQ(frame_keys.key(KeyKind::packet_id), std::nullopt);
@@ -382,14 +344,6 @@ std::vector<uint64_t> display_times() {
   return times;
 }
 
-video_frame_payload frame_of(uint32_t session, int64_t timestamp, uint64_t address) {
-  video_frame_payload frame{};
-  frame.session_id = session;
-  frame.timestamp = timestamp;
-  frame.physical_address = address;
-  return frame;
-}
-
 TEST(ReportBuilder, StallsAreIntervalsOverTwiceTheMedianAndTheFloor) {
   for (const uint64_t floor : {50 * kMs, 100 * kMs}) {
     ReportOptions options;
@@ -535,8 +489,8 @@ TEST(ReportWriters, JsonHasTheDocumentedShapeAndTextFitsHundredColumns) {
   const Report report = mixed_report();
   const nlohmann::json doc = nlohmann::json::parse(json_report(report));
   using Keys = std::set<std::string>;
-  EXPECT_EQ(keys_of(doc), (Keys{"inputs", "events", "first_timestamp", "last_timestamp", "sessions",
-                                "receiver"}));
+  EXPECT_EQ(keys_of(doc), (Keys{"inputs", "events", "first_timestamp", "last_timestamp", "findings",
+                                "sessions", "receiver"}));
   EXPECT_EQ(doc["inputs"][1], "odd \x01\xef\xbf\xbd<name>.vxt");
   EXPECT_EQ(doc["events"], report.events);
   EXPECT_EQ(doc["first_timestamp"], report.first_ns);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "report/report_writers.h"
 #include "text/json_text.h"
@@ -21,19 +22,45 @@ void append_int(std::string &out, int64_t value) {
 }
 
 std::string human_duration(uint64_t ns) {
+  // Each format is used only below the value it would round up to a wider
+  // text, so that no duration takes more than 7 characters.
+  struct Format {
+    double below_ns;
+    double unit_ns;
+    const char *format;
+  };
+  static constexpr Format kFormats[] = {
+      {999.95e3, 1e3, "%.1fus"},  {99.995e6, 1e6, "%.2fms"}, {999.95e6, 1e6, "%.1fms"},
+      {9.9995e9, 1e9, "%.3fs"},   {99.995e9, 1e9, "%.2fs"},  {999.95e9, 1e9, "%.1fs"},
+      {999999.5e9, 1e9, "%.0fs"}, {1e30, 86400e9, "%.0fd"},
+  };
   char text[32];
-  const double value = static_cast<double>(ns);
-  if (ns < 1000)
+  if (ns < 1000) {
     std::snprintf(text, sizeof text, "%lluns", static_cast<unsigned long long>(ns));
-  else if (ns < 999'950)
-    std::snprintf(text, sizeof text, "%.1fus", value / 1e3);
-  else if (ns < 999'995'000)
-    std::snprintf(text, sizeof text, "%.2fms", value / 1e6);
-  else if (ns < 999'999'500'000)
-    std::snprintf(text, sizeof text, "%.3fs", value / 1e9);
-  else
-    std::snprintf(text, sizeof text, "%.0fs", value / 1e9);
+    return text;
+  }
+  const double value = static_cast<double>(ns);
+  for (const Format &format : kFormats)
+    if (value < format.below_ns) {
+      std::snprintf(text, sizeof text, format.format, value / format.unit_ns);
+      break;
+    }
   return text;
+}
+
+std::string compact_count(uint64_t value, size_t width) {
+  std::string text;
+  append_uint(text, value);
+  if (text.size() <= width) return text;
+  static constexpr char kSuffixes[] = "kMGTPE";
+  double scaled = static_cast<double>(value);
+  char buffer[32];
+  for (const char suffix : std::string_view(kSuffixes)) {
+    scaled /= 1000;
+    std::snprintf(buffer, sizeof buffer, "%.0f%c", scaled, suffix);
+    if (std::strlen(buffer) <= width) break;
+  }
+  return buffer;
 }
 
 std::string seconds(uint64_t ns) {

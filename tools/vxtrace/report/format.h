@@ -10,9 +10,13 @@
 
 namespace vxtrace {
 
-// A duration for a person, at most 8 characters: "850ns", "123.4us",
-// "12.35ms", "1.234s", "5234s".
+// A duration for a person, at most 7 characters: "850ns", "123.4us",
+// "12.35ms", "400.1ms", "1.234s", "5234s", "12d".
 std::string human_duration(uint64_t ns);
+
+// A count in at most width characters (at least 4): the digits when they
+// fit, else rounded to thousands, millions, ...: "1234567", "12346k".
+std::string compact_count(uint64_t value, size_t width);
 
 // Nanoseconds as seconds with nine decimals: "12.000000345".
 std::string seconds(uint64_t ns);

@@ -117,6 +117,58 @@ void write_receiver(JsonWriter &json, const Report &report) {
   json.close('}');
 }
 
+// Milliseconds to the microsecond.
+void member_ms(JsonWriter &json, std::string_view name, uint64_t ns) {
+  json.key(name);
+  std::string ms;
+  append_us(&ms, ns / 1000);
+  json.raw(ms);
+}
+
+void write_finding_details(JsonWriter &json, const Finding &finding) {
+  switch (finding.kind) {
+    case FindingKind::stall:
+      json.key("gap_us");
+      json.us(finding.gap_ns);
+      break;
+    case FindingKind::held:
+    case FindingKind::lost:
+      json.member_text("from", short_name(kStagePairs[finding.pair].from));
+      json.member_text("to", short_name(kStagePairs[finding.pair].to));
+      json.member("count", finding.count);
+      if (finding.kind == FindingKind::held) member_ms(json, "held_ms_max", finding.held_max_ns);
+      break;
+    case FindingKind::silence:
+      json.member("writes", finding.count);
+      break;
+    case FindingKind::drops:
+      json.member_text("event", short_name(kSessionDropEvents[finding.drop]));
+      json.member("count", finding.count);
+      break;
+  }
+}
+
+void write_findings(JsonWriter &json, const Report &report) {
+  json.key("findings");
+  json.open('[');
+  for (const Finding &finding : report.findings) {
+    json.break_line();
+    json.open('{');
+    json.member_text("kind", finding_kind_name(finding.kind));
+    member_ms(json, "severity_ms", finding.severity_ns);
+    if (report.inputs.size() > 1) json.member_text("input", report.inputs.at(finding.source));
+    json.key("session_id");
+    finding.session_id ? json.number(*finding.session_id) : json.null();
+    json.member("begin", finding.begin_ns);
+    json.member("end", finding.end_ns);
+    json.member_text("summary", finding_summary(finding));
+    json.member_text("command", finding_command(finding, report.input_paths, report.plugin));
+    write_finding_details(json, finding);
+    json.close('}');
+  }
+  json.close(']');
+}
+
 }  // namespace
 
 void write_json_report(const Report &report, const ReportSink &sink) {
@@ -139,6 +191,7 @@ void write_json_report(const Report &report, const ReportSink &sink) {
     json.key("damage");
     json.text(report.damage);
   }
+  write_findings(json, report);
   json.key("sessions");
   json.open('[');
   for (const SessionFigures &session : report.sessions) {

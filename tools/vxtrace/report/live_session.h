@@ -79,6 +79,54 @@ struct DisplayState {
   }
 };
 
+// What a stage of a session did wrong, for the findings: keys held longer
+// than the hold limit before a flush, and keys that never left.
+struct StageIncidents {
+  uint64_t held = 0;
+  uint64_t held_max_ns = 0;
+  uint64_t held_first_ns = kNone;  // the earliest entry of a held key
+  uint64_t held_last_ns = 0;       // the latest flush of one
+  uint64_t lost = 0;
+  uint64_t lost_first_ns = kNone;  // the earliest and latest entries of lost keys
+  uint64_t lost_last_ns = 0;
+
+  void note_held(uint64_t entered_ns, uint64_t flushed_ns) {
+    ++held;
+    held_max_ns = std::max(held_max_ns, elapsed(entered_ns, flushed_ns));
+    held_first_ns = std::min(held_first_ns, entered_ns);
+    held_last_ns = std::max(held_last_ns, flushed_ns);
+  }
+  void note_lost(uint64_t entered_ns) {
+    ++lost;
+    lost_first_ns = std::min(lost_first_ns, entered_ns);
+    lost_last_ns = std::max(lost_last_ns, entered_ns);
+  }
+};
+
+// Drops of one kind in a session, grouped into bursts: drops less than a
+// second apart belong to one burst, which is a finding once three of its
+// drops fell within one second.
+struct DropBurst {
+  static constexpr uint64_t kWithinNs = 1'000'000'000;
+  static constexpr uint64_t kDrops = 3;
+  uint64_t first_ns = 0;
+  uint64_t last_ns = 0;
+  uint64_t before_last_ns = 0;
+  uint64_t count = 0;
+  bool dense = false;  // three drops within a second
+
+  // False when the drop at now starts a new burst: the caller takes this one
+  // first.
+  bool continues(uint64_t now) const { return count == 0 || elapsed(last_ns, now) <= kWithinNs; }
+  void add(uint64_t now) {
+    if (count == 0) first_ns = now;
+    if (count + 1 >= kDrops && elapsed(before_last_ns, now) <= kWithinNs) dense = true;
+    before_last_ns = last_ns;
+    last_ns = now;
+    ++count;
+  }
+};
+
 // A session still receiving records.
 struct LiveSession {
   LiveSession(uint64_t session_key, uint64_t first_record_ns, size_t index)
@@ -97,6 +145,8 @@ struct LiveSession {
   std::array<PairState, kStagePairCount> pairs;
   std::array<SpanState, kSpanPairCount> spans;
   std::array<uint64_t, kSessionDropCount> drops{};
+  std::vector<StageIncidents> incidents = std::vector<StageIncidents>(stages().size());
+  std::array<DropBurst, kSessionDropCount> drop_bursts{};
   DisplayState display;
   WindowSeries<DisplayCell> display_series;
   WindowSeries<DropCell> drop_series;

@@ -12,18 +12,25 @@
 #include <vector>
 
 #include "pipeline/pipeline_model.h"
+#include "report/findings.h"
 
 namespace vxtrace {
 
 struct ReportOptions {
   uint64_t horizon_ns = 60'000'000'000;  // a key open longer is lost and forgotten
   uint64_t stall_floor_ns = 50'000'000;  // the shortest display interval that can stall
-  size_t plotted_sessions = 16;          // sessions with plots in the page, the busiest
+  uint64_t hold_ns = 100'000'000;        // a key flushed after waiting longer was held
+  uint64_t silence_run = 5;              // consecutive silence writes that make a finding
+  size_t plotted_sessions = 16;          // sessions with plots in the page
+  // How the text shows them:
+  size_t findings_shown = 20;  // the first findings; 0 for all
+  bool all_sessions = false;   // every session, not only those with findings
   // Bounds that only damaged or hostile input reaches, so that memory stays
   // bounded whatever the records hold:
   size_t max_keys_in_flight = size_t{1} << 21;  // further keys are lost at once
   size_t max_live_sessions = 4096;              // beyond, the longest silent one ends early
-  size_t max_sessions = 65536;  // beyond, records of new sessions are not broken down
+  size_t max_sessions = 65536;    // beyond, records of new sessions are not broken down
+  size_t max_findings = 100'000;  // beyond, the least severe are only counted
 };
 
 // Percentiles and maximum of a set of durations; all zero when count is 0.
@@ -112,9 +119,11 @@ const AudioSinkFigures &audio_sink_of_input(const Report &report, size_t i);
 
 struct Report {
   ReportOptions options;
-  std::vector<std::string> inputs;  // as the caller names them
-  std::string damage;               // empty, or why the input ended early
-  uint64_t events = 0;              // data records, undecoded ones included
+  std::vector<std::string> inputs;       // as the caller names them
+  std::vector<std::string> input_paths;  // as given, for the findings' commands
+  std::string plugin;                    // --plugin as given, or empty
+  std::string damage;                    // empty, or why the input ended early
+  uint64_t events = 0;                   // data records, undecoded ones included
   uint64_t undecoded = 0;
   uint64_t first_ns = 0;  // smallest and largest record timestamp; 0 without records
   uint64_t last_ns = 0;
@@ -132,6 +141,8 @@ struct Report {
   // record.
   std::vector<AudioSinkFigures> audio_sink_by_input;
   std::vector<SessionPlots> plots;  // in session order
+  std::vector<Finding> findings;    // ranked, the most severe first
+  uint64_t findings_not_kept = 0;   // beyond max_findings, the least severe
 };
 
 inline const AudioSinkFigures &audio_sink_of_input(const Report &report, size_t i) {

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "pipeline/record_fields.h"
+#include "report/finding_rules.h"
 #include "report/live_session.h"
 #include "report/session_figures.h"
 #include "report/sink_tracker.h"
@@ -14,7 +15,10 @@ namespace vxtrace {
 
 class ReportBuilder::State {
  public:
-  explicit State(ReportOptions options) : stages_(with_a_horizon(options)) {
+  explicit State(ReportOptions options)
+      : stages_(with_a_horizon(options)),
+        findings_(options.max_findings),
+        silence_runs_(std::max<uint64_t>(options.silence_run, 1), &findings_) {
     report_.options = with_a_horizon(options);
   }
 
@@ -23,6 +27,8 @@ class ReportBuilder::State {
     const RecordKeys keys = record_keys(kind, record);
     if (!keys.session) {
       sink_.add(kind, record, source_, &report_);
+      if (kind == EventKind::audio_sink_write_silence) silence_runs_.silence(source_, timestamp_ns);
+      if (kind == EventKind::audio_sink_write_data) silence_runs_.data(source_, timestamp_ns);
     } else if (LiveSession *session = session_of(*keys.session, timestamp_ns)) {
       ++session->events;
       session->last_ns = std::max(session->last_ns, timestamp_ns);
@@ -48,12 +54,15 @@ class ReportBuilder::State {
       return a->figures_index < b->figures_index;
     });
     for (LiveSession *session : remaining) {
-      stages_.lose_open_keys(*session);
-      fix_figures(*session, &report_);
+      stages_.lose_open_keys(*session, report_.last_ns);
+      fix_session(*session);
     }
     live_.clear();
     cached_ = nullptr;
     report_.keys_not_followed = stages_.keys_not_followed();
+    silence_runs_.finish();
+    report_.findings = findings_.take();
+    report_.findings_not_kept = findings_.dropped();
     std::sort(report_.plots.begin(), report_.plots.end(),
               [](const SessionPlots &a, const SessionPlots &b) { return a.session < b.session; });
     return std::move(report_);
@@ -122,17 +131,28 @@ class ReportBuilder::State {
       stages_.leave(session, roles.left_pairs[i], keys, now);
     for (size_t i = 0; i < roles.entered_count; ++i)
       stages_.enter(session, roles.entered_stages[i], keys, now);
-    if (roles.flushed_stages != 0) stages_.flush(session, roles.flushed_stages);
+    if (roles.flushed_stages != 0) stages_.flush(session, roles.flushed_stages, now);
     if (roles.span_end >= 0)
       end_span(session.spans[static_cast<size_t>(roles.span_end)], now, horizon_ns());
     if (roles.span_begin >= 0)
       begin_span(session.spans[static_cast<size_t>(roles.span_begin)], now);
-    if (roles.drop >= 0) {
-      ++session.drops[static_cast<size_t>(roles.drop)];
-      ++session.drop_series.at(now).drops[static_cast<size_t>(roles.drop)];
-    }
+    if (roles.drop >= 0) note_drop(session, static_cast<size_t>(roles.drop), now);
     if (roles.display) note_display(session, now, report_.options.stall_floor_ns);
     if (roles.ends_session) end_session(session);
+  }
+
+  void note_drop(LiveSession &session, size_t drop, uint64_t now) {
+    ++session.drops[drop];
+    ++session.drop_series.at(now).drops[drop];
+    DropBurst &burst = session.drop_bursts[drop];
+    if (!burst.continues(now))
+      take_drop_burst(burst, drop, report_.sessions[session.figures_index], &findings_);
+    burst.add(now);
+  }
+
+  void fix_session(LiveSession &session) {
+    fix_figures(session, &report_);
+    find_in_session(session, report_.sessions[session.figures_index], &findings_);
   }
 
   // Every open key and span older than the horizon is lost and forgotten.
@@ -146,8 +166,8 @@ class ReportBuilder::State {
 
   // The session's end flushed its keys; whatever the model left open is lost.
   void end_session(LiveSession &session) {
-    stages_.lose_open_keys(session);
-    fix_figures(session, &report_);
+    stages_.lose_open_keys(session, now_ns_);
+    fix_session(session);
     cached_ = nullptr;
     live_.erase(session.key);  // destroys the session
   }
@@ -155,6 +175,8 @@ class ReportBuilder::State {
   Report report_;
   SinkTracker sink_;
   StageTracker stages_;
+  FindingsCollector findings_;
+  SilenceRuns silence_runs_;
   std::unordered_map<uint64_t, std::unique_ptr<LiveSession>> live_;  // by key
   uint32_t source_ = 0;
   LiveSession *cached_ = nullptr;

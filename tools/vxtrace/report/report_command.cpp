@@ -25,6 +25,10 @@ ReportOptions builder_options(const ReportCommandOptions &options) {
   ReportOptions built;
   built.stall_floor_ns = options.stall_ms * kNsPerMs;
   built.horizon_ns = options.horizon_s * kNsPerS;
+  built.hold_ns = options.hold_ms * kNsPerMs;
+  built.silence_run = options.silence_run;
+  built.findings_shown = options.findings;
+  built.all_sessions = options.all_sessions;
   return built;
 }
 
@@ -42,6 +46,8 @@ Report build_report(const ReportCommandOptions &options, ReadingPass &pass) {
   });
   Report built = builder.finish();
   built.inputs = pass.opened().display_names();
+  built.input_paths = pass.opened().paths();
+  built.plugin = options.in.plugin;
   built.damage = pass.input_errors();
   return built;
 }
@@ -118,6 +124,18 @@ CommandRun declare_report(CLI::App *command) {
   add_number(command, "--horizon", &options->horizon_s,
              "Seconds of trace time after which an open key counts as lost (default 60)", 1,
              1'000'000);
+  add_number(command, "--hold-ms", &options->hold_ms,
+             "A key flushed after waiting longer than this in a stage, in ms, was held; one "
+             "never leaving while the trace goes on this long was lost (default 100)",
+             1, 3'600'000);
+  add_number(command, "--silence-run", &options->silence_run,
+             "Consecutive silence writes of an audio sink that make a finding (default 5)", 1,
+             1'000'000);
+  add_number(command, "--findings", &options->findings,
+             "Findings listed in the text, the most severe first; 0 for all (default 20)", 0,
+             UINT32_MAX);
+  command->add_flag("--all-sessions", options->all_sessions,
+                    "Show every session in the text, not only those with findings");
   add_talk_options(command, &options->in);
   return [options] { return run_report(*options); };
 }

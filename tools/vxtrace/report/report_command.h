@@ -18,6 +18,10 @@ struct ReportCommandOptions {
   std::string output;  // the text or JSON; empty or "-" for standard output
   uint64_t stall_ms = 50;
   uint64_t horizon_s = 60;
+  uint64_t hold_ms = 100;
+  uint64_t silence_run = 5;
+  uint64_t findings = 20;  // shown in the text; 0 for all
+  bool all_sessions = false;
 };
 
 int run_report(const ReportCommandOptions &options);

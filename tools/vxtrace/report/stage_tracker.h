@@ -18,30 +18,41 @@ namespace vxtrace {
 class StageTracker {
  public:
   explicit StageTracker(const ReportOptions &options)
-      : horizon_ns_(options.horizon_ns), max_keys_in_flight_(options.max_keys_in_flight) {}
+      : horizon_ns_(options.horizon_ns),
+        hold_ns_(options.hold_ns),
+        max_keys_in_flight_(options.max_keys_in_flight) {}
 
   // The key of keys that pair_index's step follows leaves its stage at now.
   void leave(LiveSession &session, size_t pair_index, const RecordKeys &keys, uint64_t now);
   // The stage's key of keys enters it at now.
   void enter(LiveSession &session, size_t stage, const RecordKeys &keys, uint64_t now);
-  // The stages of stage_bits are flushed: their open keys leave by a flush.
-  void flush(LiveSession &session, uint32_t stage_bits);
+  // The stages of stage_bits are flushed at now: their open keys leave by a
+  // flush, and those that waited longer than the hold limit were held.
+  void flush(LiveSession &session, uint32_t stage_bits, uint64_t now);
   // Keys open longer than the horizon at now are lost and forgotten.
   void expire(LiveSession &session, uint64_t now);
-  // The session or the trace ended: every key still open is lost.
-  void lose_open_keys(LiveSession &session);
+  // The session or the trace ended at end_ns: every key still open is lost;
+  // for the findings, only those the trace followed for the hold limit (a
+  // key cut off by the end of the buffer may yet have left).
+  void lose_open_keys(LiveSession &session, uint64_t end_ns);
 
   size_t keys_in_flight() const { return keys_in_flight_; }
   // Keys refused because too many were in flight.
   uint64_t keys_not_followed() const { return keys_not_followed_; }
 
  private:
-  void flush_stage(LiveSession &session, size_t stage);
+  void flush_stage(LiveSession &session, size_t stage, uint64_t now);
+  // A key of stage that never left; the findings see the steps, not the
+  // whole paths that repeat them.
+  static void note_lost(LiveSession &session, size_t stage, uint64_t entered_ns) {
+    if (!stages()[stage].whole_path) session.incidents[stage].note_lost(entered_ns);
+  }
   bool expired(uint64_t entered_ns, uint64_t at_ns) const {
     return elapsed(entered_ns, at_ns) > horizon_ns_;
   }
 
   uint64_t horizon_ns_;
+  uint64_t hold_ns_;
   size_t max_keys_in_flight_;
   size_t keys_in_flight_ = 0;
   uint64_t keys_not_followed_ = 0;
@@ -59,6 +70,7 @@ inline void StageTracker::leave(LiveSession &session, size_t pair_index, const R
   --keys_in_flight_;
   if (expired(*entered, now)) {
     ++primary(session, stage).lost;
+    note_lost(session, stage, *entered);
     return;
   }
   session.pairs[pair_index].latency.add(elapsed(*entered, now));
@@ -75,10 +87,12 @@ inline void StageTracker::enter(LiveSession &session, size_t stage, const Record
     return;
   }
   // The same key entering again before it left: the earlier one never left.
-  if (open.open(*key, now))
+  if (const std::optional<uint64_t> earlier = open.open(*key, now)) {
     ++primary(session, stage).lost;
-  else
+    note_lost(session, stage, *earlier);
+  } else {
     ++keys_in_flight_;
+  }
 }
 
 }  // namespace vxtrace

@@ -2,6 +2,7 @@
 // spans that saw anything, one line per stage pair under a heading that names
 // the chain's first event; the JSON document has every figure of every pair.
 #include <cstdio>
+#include <unordered_set>
 
 #include "report/format.h"
 #include "report/report_writers.h"
@@ -9,6 +10,7 @@
 namespace vxtrace {
 namespace {
 
+constexpr size_t kWidth = 100;
 constexpr size_t kLabelWidth = 43;
 constexpr size_t kStallsShown = 20;
 
@@ -41,8 +43,8 @@ void append_row(std::string &out, std::string_view label, uint64_t count, uint64
     label = {};
   }
   append_padded(out, label, kLabelWidth, false);
-  append_column(out, number(count), 9);
-  append_column(out, number(lost), 8);
+  append_column(out, compact_count(count, 8), 9);
+  append_column(out, compact_count(lost, 7), 8);
   append_column(out, flushed, 8);
   const bool any = d.count != 0;
   for (const uint64_t ns : {d.p50_ns, d.p90_ns, d.p99_ns, d.max_ns})
@@ -58,6 +60,28 @@ void append_heading(std::string &out, std::string_view label, std::string_view l
   append_column(out, flushed, 8);
   for (const char *column : {"p50", "p90", "p99", "max"}) append_column(out, column, 8);
   out.push_back('\n');
+}
+
+// Words of text on lines of at most kWidth columns, the first after
+// `first`, the others after `indent`; a word longer than a line stands alone.
+void append_wrapped(std::string &out, std::string_view first, std::string_view indent,
+                    std::string_view text, std::string_view continuation = "") {
+  std::string line(first);
+  size_t words_on_line = 0;
+  while (!text.empty()) {
+    const size_t space = text.find(' ');
+    const std::string_view word = text.substr(0, space);
+    text = space == std::string_view::npos ? std::string_view{} : text.substr(space + 1);
+    const size_t room = kWidth - continuation.size();
+    if (words_on_line != 0 && line.size() + 1 + word.size() > room) {
+      out.append(line).append(continuation).push_back('\n');
+      line.assign(indent);
+      words_on_line = 0;
+    }
+    if (words_on_line++ != 0) line.push_back(' ');
+    line.append(word);
+  }
+  out.append(line).push_back('\n');
 }
 
 bool chain_seen(const SessionFigures &session, Chain chain) {
@@ -89,7 +113,8 @@ void write_chain(std::string &out, const SessionFigures &session, Chain chain) {
     label.append(short_name(pair.to));
     if (pair.role == PairRole::alternative) label.append(" (instead)");
     const StageFigures &stage = session.stages[p];
-    append_row(out, label, stage.latency.count, stage.lost, number(stage.flushed), stage.latency);
+    append_row(out, label, stage.latency.count, stage.lost, compact_count(stage.flushed, 7),
+               stage.latency);
   }
 }
 
@@ -100,7 +125,7 @@ void write_drops(std::string &out, const SessionFigures &session) {
     if (session.drops[d] == 0) continue;
     std::string item(" ");
     item.append(short_name(kSessionDropEvents[d])).append(" ").append(number(session.drops[d]));
-    if (line.size() + item.size() + 1 > 100) {
+    if (line.size() + item.size() + 1 > kWidth) {
       out.append(line).push_back('\n');
       line = "        ";
     }
@@ -155,15 +180,17 @@ void write_spans(std::string &out, const SessionFigures &session) {
 }
 
 void write_session(std::string &out, const SessionFigures &session, const std::string *input) {
-  out.append("\nsession ").append(number(session.session_id));
-  if (input != nullptr) out.append(" of ").append(printable(*input));
-  out.append(": ")
+  std::string title = "session " + number(session.session_id);
+  if (input != nullptr) title.append(" of ").append(printable(*input));
+  title.append(": ")
       .append(number(session.events))
       .append(" records, ")
       .append(seconds(session.first_ns))
       .append(" s to ")
       .append(seconds(session.last_ns))
-      .append(" s\n");
+      .append(" s");
+  out.push_back('\n');
+  append_wrapped(out, "", "  ", title);
   bool heading = false;
   for (size_t c = 0; c < kChainCount; ++c) {
     const auto chain = static_cast<Chain>(c);
@@ -178,15 +205,9 @@ void write_session(std::string &out, const SessionFigures &session, const std::s
 }
 
 void write_audio_sink(std::string &out, const std::string &label, const AudioSinkFigures &sink) {
-  out.append("  ")
-      .append(label)
-      .append(": ")
-      .append(number(sink.writes))
-      .append(" writes, ")
-      .append(number(sink.silence_writes))
-      .append(" silence writes, ")
-      .append(number(sink.dropped_samples))
-      .append(" dropped samples\n");
+  append_wrapped(out, "  ", "    ",
+                 label + ": " + number(sink.writes) + " writes, " + number(sink.silence_writes) +
+                     " silence writes, " + number(sink.dropped_samples) + " dropped samples");
   if (sink.clock_drift_updates != 0) {
     std::string lead = "  clock lead: ";
     append_int(lead, sink.clock_lead_min_ns);
@@ -195,6 +216,50 @@ void write_audio_sink(std::string &out, const std::string &label, const AudioSin
     lead.append(" ns over ").append(number(sink.clock_drift_updates)).append(" updates\n");
     out.append(lead);
   }
+}
+
+std::string finding_heading(const Finding &finding, size_t rank, const Report &report) {
+  std::string heading = number(rank) + ". " + finding_kind_name(finding.kind) + " " +
+                        human_duration(finding.severity_ns);
+  if (finding.session_id) heading.append(", session ").append(number(*finding.session_id));
+  if (report.inputs.size() > 1 && finding.source < report.inputs.size())
+    heading.append(finding.session_id ? " of " : ", ")
+        .append(printable(report.inputs[finding.source]));
+  const std::string at = seconds(finding.begin_ns);
+  return heading.append(", ").append(at, 0, at.size() - 6).append(" s: ");  // to the ms
+}
+
+void write_findings(std::string &out, const Report &report) {
+  const std::vector<Finding> &findings = report.findings;
+  const size_t limit = report.options.findings_shown;
+  const size_t shown = limit == 0 ? findings.size() : std::min(limit, findings.size());
+  out.append("\nFindings: ").append(findings.empty() ? "none" : number(findings.size()));
+  if (report.findings_not_kept != 0)
+    out.append(" (and ").append(number(report.findings_not_kept)).append(" less severe not kept)");
+  if (!findings.empty()) out.append(", the most severe first");
+  out.push_back('\n');
+  for (size_t i = 0; i < shown; ++i) {
+    const Finding &finding = findings[i];
+    const std::string heading = finding_heading(finding, i + 1, report);
+    append_wrapped(out, "  " + heading, "      ", printable(finding_summary(finding)));
+    append_wrapped(out, "      ", "        ",
+                   printable(finding_command(finding, report.input_paths, report.plugin)), " \\");
+  }
+  if (shown < findings.size())
+    out.append("  ... ")
+        .append(number(findings.size() - shown))
+        .append(" more: --findings 0 lists all, --json has all\n");
+}
+
+uint64_t session_key(uint32_t source, uint32_t session_id) {
+  return (uint64_t{source} << 32) | session_id;
+}
+
+std::unordered_set<uint64_t> sessions_with_findings(const Report &report) {
+  std::unordered_set<uint64_t> keys;
+  for (const Finding &finding : report.findings)
+    if (finding.session_id) keys.insert(session_key(finding.source, *finding.session_id));
+  return keys;
 }
 
 void write_receiver(std::string &out, const Report &report) {
@@ -212,10 +277,11 @@ void write_receiver(std::string &out, const Report &report) {
 void write_text_report(const Report &report, const ReportSink &sink) {
   ChunkedOutput output(sink);
   std::string &out = output.text();
-  out.append("vxtrace report of ");
+  std::string title = "vxtrace report of";
   for (size_t i = 0; i < report.inputs.size(); ++i)
-    out.append(i == 0 ? "" : ", ").append(printable(report.inputs[i]));
-  out.append("\n").append(number(report.events)).append(" records");
+    title.append(i == 0 ? " " : ", ").append(printable(report.inputs[i]));
+  append_wrapped(out, "", "  ", title);
+  out.append(number(report.events)).append(" records");
   if (report.undecoded != 0)
     out.append(" (").append(number(report.undecoded)).append(" undecoded)");
   if (report.events != 0)
@@ -230,18 +296,30 @@ void write_text_report(const Report &report, const ReportSink &sink) {
       .append(", stall floor ")
       .append(human_duration(report.options.stall_floor_ns))
       .append("\n");
-  if (!report.damage.empty())
-    out.append("input damaged: ")
-        .append(printable(report.damage))
-        .append("; the report covers the records before the damage\n");
   for (const std::string &note : limit_notes(report))
     out.append("note: ").append(note).append("\n");
+  write_findings(out, report);
+  write_receiver(out, report);
+  size_t hidden = 0;
+  const std::unordered_set<uint64_t> with_findings = sessions_with_findings(report);
   for (const SessionFigures &session : report.sessions) {
+    if (!report.options.all_sessions &&
+        !with_findings.contains(session_key(session.source, session.session_id))) {
+      ++hidden;
+      continue;
+    }
     write_session(out, session,
                   report.inputs.size() > 1 ? &report.inputs.at(session.source) : nullptr);
     output.maybe_flush();
   }
-  write_receiver(out, report);
+  if (hidden != 0)
+    out.append("\n")
+        .append(number(hidden))
+        .append(hidden == 1 ? " session" : " sessions")
+        .append(" without findings not shown: --all-sessions shows them\n");
+  if (!report.damage.empty())
+    append_wrapped(out, "\ninput damaged: ", "  ",
+                   printable(report.damage) + "; the report covers the records before the damage");
 }
 
 std::string text_report(const Report &report) {
