@@ -363,7 +363,22 @@ TEST(ReportCommand, PageShowsTheJsonFiguresAndDrawsItsPlotsInChromium) {
   EXPECT_EQ(receiver[3],
             json({"dropped samples", std::to_string(sink["dropped_samples"].get<uint64_t>())}));
 
-  // session, records, from, to, lost keys, drops, frames, interval p50, stalls
+  // The findings, first, as the JSON ranks them.
+  const json findings = page_table(page.tables, "#");
+  ASSERT_EQ(findings.size(), report["findings"].size() + 1);
+  for (size_t i = 0; i < report["findings"].size(); ++i) {
+    const json &finding = report["findings"][i];
+    const json &row = findings[i + 1];
+    EXPECT_EQ(row[1], finding["kind"]);
+    EXPECT_EQ(row[3], finding["session_id"].is_null()
+                          ? "receiver"
+                          : std::to_string(finding["session_id"].get<uint64_t>()));
+    EXPECT_EQ(row[5], finding["summary"]);
+    EXPECT_EQ(row[6], finding["command"]);
+  }
+
+  // session, records, from, to, lost, flushed and held keys, drops, frames,
+  // interval p50, stalls
   const json sessions = page_table(page.tables, "session");
   ASSERT_EQ(sessions.size(), report["sessions"].size() + 1);
   uint64_t lost = 0, stalls = 0;
@@ -374,8 +389,9 @@ TEST(ReportCommand, PageShowsTheJsonFiguresAndDrawsItsPlotsInChromium) {
     EXPECT_EQ(row[0], std::to_string(session["session_id"].get<uint64_t>()));
     EXPECT_EQ(row[1], std::to_string(session["events"].get<uint64_t>()));
     EXPECT_EQ(row[4], std::to_string(sum_over_stages(session, "lost")));
-    EXPECT_EQ(row[6], std::to_string(session["display"]["frames"].get<uint64_t>()));
-    EXPECT_EQ(row[8], std::to_string(session["display"]["stalls"].size()));
+    EXPECT_EQ(row[5], std::to_string(sum_over_stages(session, "flushed")));
+    EXPECT_EQ(row[8], std::to_string(session["display"]["frames"].get<uint64_t>()));
+    EXPECT_EQ(row[10], std::to_string(session["display"]["stalls"].size()));
     lost += sum_over_stages(session, "lost");
     stalls += session["display"]["stalls"].size();
   }

@@ -11,7 +11,7 @@ Finding session_finding(FindingKind kind, const SessionFigures &figures) {
   return finding;
 }
 
-void find_stalls(const SessionFigures &figures, FindingsCollector *findings) {
+bool find_stalls(const SessionFigures &figures, FindingsCollector *findings) {
   for (const Stall &stall : figures.display.stalls) {
     Finding finding = session_finding(FindingKind::stall, figures);
     finding.severity_ns = stall.gap_ns;
@@ -23,13 +23,16 @@ void find_stalls(const SessionFigures &figures, FindingsCollector *findings) {
     set_window(&finding);
     findings->offer(finding);
   }
+  return !figures.display.stalls.empty();
 }
 
-void find_stage_incidents(const LiveSession &session, const SessionFigures &figures,
+bool find_stage_incidents(const LiveSession &session, const SessionFigures &figures,
                           FindingsCollector *findings) {
+  bool any = false;
   for (size_t stage = 0; stage < session.incidents.size(); ++stage) {
     const StageIncidents &incidents = session.incidents[stage];
     const size_t pair = stages()[stage].primary_pair;
+    any = any || incidents.held != 0 || incidents.lost != 0;
     if (incidents.held != 0) {
       Finding finding = session_finding(FindingKind::held, figures);
       finding.severity_ns = incidents.held_max_ns;
@@ -52,13 +55,15 @@ void find_stage_incidents(const LiveSession &session, const SessionFigures &figu
       findings->offer(finding);
     }
   }
+  return any;
 }
 
 }  // namespace
 
-void take_drop_burst(DropBurst &burst, size_t drop, const SessionFigures &figures,
+bool take_drop_burst(DropBurst &burst, size_t drop, const SessionFigures &figures,
                      FindingsCollector *findings) {
-  if (burst.dense) {
+  const bool dense = burst.dense;
+  if (dense) {
     Finding finding = session_finding(FindingKind::drops, figures);
     finding.severity_ns = burst.last_ns - burst.first_ns;
     finding.begin_ns = burst.first_ns;
@@ -69,14 +74,16 @@ void take_drop_burst(DropBurst &burst, size_t drop, const SessionFigures &figure
     findings->offer(finding);
   }
   burst = DropBurst{};
+  return dense;
 }
 
-void find_in_session(LiveSession &session, const SessionFigures &figures,
+bool find_in_session(LiveSession &session, const SessionFigures &figures,
                      FindingsCollector *findings) {
-  find_stalls(figures, findings);
-  find_stage_incidents(session, figures, findings);
+  bool any = find_stalls(figures, findings);
+  any = find_stage_incidents(session, figures, findings) || any;
   for (size_t d = 0; d < session.drop_bursts.size(); ++d)
-    take_drop_burst(session.drop_bursts[d], d, figures, findings);
+    any = take_drop_burst(session.drop_bursts[d], d, figures, findings) || any;
+  return any || session.had_drop_finding;
 }
 
 SilenceRuns::Run &SilenceRuns::run_of(uint32_t source) {

@@ -3,6 +3,9 @@
 // text from the trace or the command line is escaped for its place.
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "report/format.h"
 #include "report/report_writers.h"
@@ -23,6 +26,7 @@ table{border-collapse:collapse;margin:.5em 0}td,th{padding:2px 8px;text-align:ri
 td:first-child,th:first-child{text-align:left}tr:nth-child(even){background:#f4f4f4}
 .plots{display:grid;grid-template-columns:repeat(auto-fit,minmax(420px,1fr));gap:1em}
 .plot{position:relative;height:360px}.note{color:#666}.damage{color:#a00;font-weight:bold}
+table.sortable th{cursor:pointer}code{font-size:12px}td.text{text-align:left}
 </style>
 )";
 
@@ -37,6 +41,22 @@ constexpr std::string_view kDrawScript = R"(<script>
   const base = {animation: false, responsive: true, maintainAspectRatio: false,
                 plugins: {legend: legend}};
   function axis(text, type) { return {type: type, title: {display: true, text: text}}; }
+  const countAxis = text => Object.assign(axis(text, 'linear'), {ticks: {precision: 0}});
+  // A click on a column's heading sorts the table by it, again for the other way.
+  for (const table of document.querySelectorAll('table.sortable')) {
+    table.querySelectorAll('th').forEach((th, column) => th.addEventListener('click', () => {
+      const rows = Array.from(table.querySelectorAll('tr')).slice(1);
+      const key = row => row.cells[column].textContent;
+      const down = th.dataset.down !== 'true';
+      th.dataset.down = down;
+      rows.sort((a, b) => {
+        const x = key(a), y = key(b), nx = parseFloat(x), ny = parseFloat(y);
+        const order = !isNaN(nx) && !isNaN(ny) ? nx - ny : x.localeCompare(y);
+        return down ? -order : order;
+      });
+      for (const row of rows) table.appendChild(row);
+    }));
+  }
   // Latency ticks at powers of ten only, in the unit that reads best.
   function latencyTick(us) {
     const power = Math.log10(us);
@@ -61,14 +81,14 @@ constexpr std::string_view kDrawScript = R"(<script>
          pointRadius: 0, borderColor: colors[0], backgroundColor: colors[0]},
         {label: 'stall', data: points(s.stalls), pointRadius: 6, pointStyle: 'triangle',
          borderColor: colors[3], backgroundColor: colors[3]}]},
-      options: Object.assign({}, base, {scales: {x: axis('time since the first record (s)', 'linear'),
+      options: Object.assign({}, base, {scales: {x: axis('trace time (s)', 'linear'),
         y: axis('display interval (ms)', 'linear')}})});
     draw('drops-' + s.index, {type: 'bar', data: {labels: s.drops.times,
         datasets: s.drops.series.map((d, i) => ({label: d.label, data: d.counts,
           backgroundColor: colors[(i + 3) % colors.length]}))},
       options: Object.assign({}, base, {scales: {
-        x: Object.assign(axis('window start, since the first record (s)', 'category'), {stacked: true}),
-        y: Object.assign(axis('drops', 'linear'), {stacked: true})}})});
+        x: Object.assign(axis('window start, trace time (s)', 'category'), {stacked: true}),
+        y: Object.assign(countAxis('drops'), {stacked: true})}})});
   }
 })();
 </script>
@@ -82,24 +102,29 @@ std::string number(uint64_t value) {
 
 void append_double(std::string &out, double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.9g", value);
+  std::snprintf(text, sizeof text, "%.12g", value);
   out.append(text);
 }
 
-// Seconds since the trace's first record, for the plots' time axes.
-double since_start(const Report &report, uint64_t ns) {
-  return ns > report.first_ns ? static_cast<double>(ns - report.first_ns) / 1e9 : 0.0;
+// Trace time in seconds, as the tables and the text print it and --begin
+// takes it, for the plots' time axes.
+double trace_seconds(uint64_t ns) {
+  return static_cast<double>(ns) / 1e9;
 }
 
 class Table {
  public:
-  Table(std::string &out, std::initializer_list<std::string_view> columns) : out_(out) {
-    out_.append("<table><tr>");
+  Table(std::string &out, std::initializer_list<std::string_view> columns, bool sortable = false)
+      : Table(out, std::vector<std::string_view>(columns), sortable) {}
+  Table(std::string &out, const std::vector<std::string_view> &columns, bool sortable = false)
+      : out_(out) {
+    out_.append(sortable ? "<table class=\"sortable\"><tr>" : "<table><tr>");
     for (std::string_view column : columns) out_.append("<th>").append(column).append("</th>");
     out_.append("</tr>\n");
   }
   ~Table() { out_.append("</table>\n"); }
-  void row(std::initializer_list<std::string> cells) {
+  void row(std::initializer_list<std::string> cells) { row(std::vector<std::string>(cells)); }
+  void row(const std::vector<std::string> &cells) {
     out_.append("<tr>");
     for (const std::string &cell : cells) {
       out_.append("<td>");
@@ -115,6 +140,10 @@ class Table {
 
 std::string duration_or_dash(const Durations &d, uint64_t ns) {
   return d.count == 0 ? "-" : human_duration(ns);
+}
+
+std::string session_anchor(uint32_t source, uint32_t session_id) {
+  return "session-" + number(source) + "-" + number(session_id);
 }
 
 std::string pair_label(size_t p) {
@@ -197,7 +226,10 @@ void write_plots(std::string &out, size_t index, const SessionPlots &plots) {
 void write_session_section(std::string &out, const Report &report, const SessionPlots &plots,
                            size_t index) {
   const SessionFigures &session = report.sessions[plots.session];
-  out.append("<h2>Session ").append(number(session.session_id));
+  out.append("<h2 id=\"")
+      .append(session_anchor(session.source, session.session_id))
+      .append("\">Session ")
+      .append(number(session.session_id));
   if (report.inputs.size() > 1) {
     out.append(" of ");
     append_html_text(out, report.inputs.at(session.source));
@@ -221,10 +253,29 @@ uint64_t total_lost(const SessionFigures &session) {
   return lost;
 }
 
+uint64_t total_flushed(const SessionFigures &session) {
+  uint64_t flushed = 0;
+  for (const StageFigures &stage : session.stages) flushed += stage.flushed;
+  return flushed;
+}
+
 uint64_t total_drops(const SessionFigures &session) {
   uint64_t drops = 0;
   for (uint64_t count : session.drops) drops += count;
   return drops;
+}
+
+uint64_t session_key(uint32_t source, uint32_t session_id) {
+  return (uint64_t{source} << 32) | session_id;
+}
+
+// Keys held past the hold limit, by session.
+std::unordered_map<uint64_t, uint64_t> held_keys(const Report &report) {
+  std::unordered_map<uint64_t, uint64_t> held;
+  for (const Finding &finding : report.findings)
+    if (finding.kind == FindingKind::held)
+      held[session_key(finding.source, *finding.session_id)] += finding.count;
+  return held;
 }
 
 void write_overview(std::string &out, const Report &report) {
@@ -235,15 +286,83 @@ void write_overview(std::string &out, const Report &report) {
         .append(" of ")
         .append(number(report.sessions.size()))
         .append(" sessions; the JSON report lists them all.</p>\n");
-  Table table(out, {"session", "records", "from (s)", "to (s)", "lost keys", "drops", "frames",
-                    "interval p50", "stalls"});
+  out.append("<p class=\"note\">A click on a column's heading sorts by it.</p>\n");
+  const bool several = report.inputs.size() > 1;
+  std::vector<std::string_view> columns = {"session",   "records",      "from (s)",  "to (s)",
+                                           "lost keys", "flushed keys", "held keys", "drops",
+                                           "frames",    "interval p50", "stalls"};
+  if (several) columns.insert(columns.begin() + 1, "input");
+  Table table(out, columns, true);
+  const std::unordered_map<uint64_t, uint64_t> held = held_keys(report);
   for (size_t i = 0; i < report.sessions.size() && i < kOverviewRows; ++i) {
     const SessionFigures &s = report.sessions[i];
-    table.row({number(s.session_id), number(s.events), seconds(s.first_ns), seconds(s.last_ns),
-               number(total_lost(s)), number(total_drops(s)), number(s.display.frames),
-               duration_or_dash(s.display.interval, s.display.interval.p50_ns),
-               number(s.display.stalls.size())});
+    const auto found = held.find(session_key(s.source, s.session_id));
+    std::vector<std::string> cells = {
+        number(s.session_id),
+        number(s.events),
+        seconds(s.first_ns),
+        seconds(s.last_ns),
+        number(total_lost(s)),
+        number(total_flushed(s)),
+        number(found == held.end() ? 0 : found->second),
+        number(total_drops(s)),
+        number(s.display.frames),
+        duration_or_dash(s.display.interval, s.display.interval.p50_ns),
+        number(s.display.stalls.size())};
+    if (several) cells.insert(cells.begin() + 1, report.inputs.at(s.source));
+    table.row(cells);
   }
+}
+
+void write_findings(std::string &out, const Report &report) {
+  out.append("<h2>Findings</h2>\n");
+  if (report.findings.empty()) {
+    out.append("<p>None: no stall, held or lost key, silence run or burst of drops.</p>\n");
+    return;
+  }
+  out.append("<p class=\"note\">").append(number(report.findings.size()));
+  if (report.findings_not_kept != 0)
+    out.append(" (and ").append(number(report.findings_not_kept)).append(" less severe not kept)");
+  out.append(", the most severe first; each command shows the records.</p>\n");
+  std::unordered_set<uint64_t> plotted;
+  for (const SessionPlots &plots : report.plots) {
+    const SessionFigures &session = report.sessions[plots.session];
+    plotted.insert(session_key(session.source, session.session_id));
+  }
+  const bool several = report.inputs.size() > 1;
+  out.append("<table><tr><th>#</th><th>kind</th><th>severity</th><th>session</th>");
+  if (several) out.append("<th>input</th>");
+  out.append("<th>at (s)</th><th>what</th><th>records</th></tr>\n");
+  for (size_t i = 0; i < report.findings.size() && i < kOverviewRows; ++i) {
+    const Finding &finding = report.findings[i];
+    out.append("<tr><td>").append(number(i + 1)).append("</td><td>");
+    out.append(finding_kind_name(finding.kind)).append("</td><td>");
+    out.append(human_duration(finding.severity_ns)).append("</td><td>");
+    if (finding.session_id) {
+      const uint64_t key = session_key(finding.source, *finding.session_id);
+      const bool linked = plotted.contains(key);
+      if (linked)
+        out.append("<a href=\"#")
+            .append(session_anchor(finding.source, *finding.session_id))
+            .append("\">");
+      out.append(number(*finding.session_id));
+      if (linked) out.append("</a>");
+    } else {
+      out.append("receiver");
+    }
+    out.append("</td>");
+    if (several) {
+      out.append("<td class=\"text\">");
+      append_html_text(out, report.inputs.at(finding.source));
+      out.append("</td>");
+    }
+    out.append("<td>").append(seconds(finding.begin_ns)).append("</td><td class=\"text\">");
+    append_html_text(out, finding_summary(finding));
+    out.append("</td><td class=\"text\"><code>");
+    append_html_text(out, finding_command(finding, report.input_paths, report.plugin));
+    out.append("</code></td></tr>\n");
+  }
+  out.append("</table>\n");
 }
 
 std::string clock_lead_range(const AudioSinkFigures &sink) {
@@ -307,9 +426,9 @@ void write_latency_data(JsonWriter &json, const SessionPlots &plots) {
 }
 
 // One [seconds since the start, milliseconds] point of a plotted series.
-void write_point(JsonWriter &json, const Report &report, uint64_t at_ns, uint64_t duration_ns) {
+void write_point(JsonWriter &json, uint64_t at_ns, uint64_t duration_ns) {
   json.open('[');
-  json.raw(real(since_start(report, at_ns)));
+  json.raw(real(trace_seconds(at_ns)));
   json.raw(real(static_cast<double>(duration_ns) / 1e6));
   json.close(']');
 }
@@ -321,7 +440,7 @@ void write_drop_data(JsonWriter &json, const Report &report, const SessionPlots 
   json.open('[');
   for (const SessionPlots::DropWindow &window : plots.drops) {
     char label[32];
-    std::snprintf(label, sizeof label, "%.1f", since_start(report, window.start_ns));
+    std::snprintf(label, sizeof label, "%.3f", trace_seconds(window.start_ns));
     json.text(label);
   }
   json.close(']');
@@ -345,12 +464,21 @@ void write_series_data(JsonWriter &json, const Report &report, const SessionPlot
   const DisplayFigures &display = report.sessions[plots.session].display;
   json.key("display");
   json.open('[');
-  for (const SessionPlots::DisplayWindow &window : plots.display)
-    write_point(json, report, window.start_ns, window.longest_interval_ns);
+  // A window without frames breaks the line rather than drawing across it.
+  for (size_t i = 0; i < plots.display.size(); ++i) {
+    const SessionPlots::DisplayWindow &window = plots.display[i];
+    if (i != 0 && window.start_ns - plots.display[i - 1].start_ns > plots.display_window_ns) {
+      json.open('[');
+      json.raw(real(trace_seconds(window.start_ns - plots.display_window_ns)));
+      json.null();
+      json.close(']');
+    }
+    write_point(json, window.start_ns, window.longest_interval_ns);
+  }
   json.close(']');
   json.key("stalls");
   json.open('[');
-  for (const Stall &stall : display.stalls) write_point(json, report, stall.at_ns, stall.gap_ns);
+  for (const Stall &stall : display.stalls) write_point(json, stall.at_ns, stall.gap_ns);
   json.close(']');
   write_drop_data(json, report, plots);
 }
@@ -416,13 +544,14 @@ void write_html_report(const Report &report, const ReportSink &sink) {
   out.append("<script>\n").append(kChartJs, kChartJsSize).append("\n</script>\n");
   out.append("</head><body>\n");
   write_header(out, report);
+  write_findings(out, report);
   write_receiver(out, report);
   write_overview(out, report);
   output.maybe_flush();
   if (report.sessions.size() > report.plots.size() && !report.plots.empty())
-    out.append("<p class=\"note\">Plots for the ")
+    out.append("<p class=\"note\">Plots for ")
         .append(number(report.plots.size()))
-        .append(" sessions with the most records.</p>\n");
+        .append(" sessions: those with findings first, then those with the most records.</p>\n");
   for (size_t i = 0; i < report.plots.size(); ++i)
     write_session_section(out, report, report.plots[i], i);
   write_data(out, report);

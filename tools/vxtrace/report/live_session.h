@@ -147,6 +147,7 @@ struct LiveSession {
   std::array<uint64_t, kSessionDropCount> drops{};
   std::vector<StageIncidents> incidents = std::vector<StageIncidents>(stages().size());
   std::array<DropBurst, kSessionDropCount> drop_bursts{};
+  bool had_drop_finding = false;  // a burst that ended before the session
   DisplayState display;
   WindowSeries<DisplayCell> display_series;
   WindowSeries<DropCell> drop_series;

@@ -93,6 +93,7 @@ struct AudioSinkFigures {
 // kWindowCount windows per series.
 struct SessionPlots {
   size_t session = 0;  // index in Report::sessions
+  bool has_findings = false;
   struct Bar {
     uint64_t lower_ns;
     uint64_t upper_ns;

@@ -145,14 +145,17 @@ class ReportBuilder::State {
     ++session.drops[drop];
     ++session.drop_series.at(now).drops[drop];
     DropBurst &burst = session.drop_bursts[drop];
-    if (!burst.continues(now))
-      take_drop_burst(burst, drop, report_.sessions[session.figures_index], &findings_);
+    if (!burst.continues(now) &&
+        take_drop_burst(burst, drop, report_.sessions[session.figures_index], &findings_))
+      session.had_drop_finding = true;
     burst.add(now);
   }
 
   void fix_session(LiveSession &session) {
     fix_figures(session, &report_);
-    find_in_session(session, report_.sessions[session.figures_index], &findings_);
+    const bool found =
+        find_in_session(session, report_.sessions[session.figures_index], &findings_);
+    keep_plots(session, found, &report_);
   }
 
   // Every open key and span older than the horizon is lost and forgotten.

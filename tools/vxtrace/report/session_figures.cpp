@@ -70,23 +70,28 @@ SessionPlots plots_of(const LiveSession &session) {
   return plots;
 }
 
-void keep_plots_if_busy(const LiveSession &session, Report *report) {
+}  // namespace
+
+void keep_plots(const LiveSession &session, bool has_findings, Report *report) {
   const size_t limit = report->options.plotted_sessions;
   if (limit == 0) return;
-  auto quieter = [&](const SessionPlots &a, const SessionPlots &b) {
-    return report->sessions[a.session].events < report->sessions[b.session].events;
+  // Sessions with findings first, then the busiest.
+  const auto weight = [&](const SessionPlots &plots) {
+    return std::pair{plots.has_findings, report->sessions[plots.session].events};
   };
   std::vector<SessionPlots> &plots = report->plots;
   if (plots.size() >= limit) {
-    auto quietest = std::min_element(plots.begin(), plots.end(), quieter);
-    if (report->sessions[quietest->session].events >= session.events) return;
-    *quietest = plots_of(session);
+    auto lightest = std::min_element(plots.begin(), plots.end(), [&](const auto &a, const auto &b) {
+      return weight(a) < weight(b);
+    });
+    if (weight(*lightest) >= std::pair{has_findings, session.events}) return;
+    *lightest = plots_of(session);
+    lightest->has_findings = has_findings;
     return;
   }
   plots.push_back(plots_of(session));
+  plots.back().has_findings = has_findings;
 }
-
-}  // namespace
 
 void fix_figures(const LiveSession &session, Report *report) {
   SessionFigures &figures = report->sessions[session.figures_index];
@@ -105,7 +110,6 @@ void fix_figures(const LiveSession &session, Report *report) {
     figures.spans[s].unfinished = span.unfinished + (span.open_since != kNone ? 1 : 0);
   }
   fix_display(session.display, figures.display);
-  keep_plots_if_busy(session, report);
 }
 
 }  // namespace vxtrace

@@ -1,5 +1,5 @@
 // A session's figures once it has ended (or the trace has): its live state
-// fixed into SessionFigures, and its plots kept when it is among the busiest.
+// fixed into SessionFigures, and its plots kept when it is among those plotted.
 #pragma once
 
 #include "report/live_session.h"
@@ -7,8 +7,11 @@
 
 namespace vxtrace {
 
-// Fixes session's figures into the report, and its plots when it is busy
-// enough to be plotted.
+// Fixes session's figures into the report.
 void fix_figures(const LiveSession &session, Report *report);
+
+// Keeps the session's plots when it is among the sessions to plot: those
+// with findings first, then the busiest.
+void keep_plots(const LiveSession &session, bool has_findings, Report *report);
 
 }  // namespace vxtrace
