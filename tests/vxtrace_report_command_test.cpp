@@ -365,8 +365,8 @@ TEST(ReportCommand, PageShowsTheJsonFiguresAndDrawsItsPlotsInChromium) {
 
   // The findings, first, as the JSON ranks them.
   const json findings = page_table(page.tables, "#");
-  ASSERT_EQ(findings.size(), report["findings"].size() + 1);
-  for (size_t i = 0; i < report["findings"].size(); ++i) {
+  ASSERT_EQ(findings.size(), std::min<size_t>(report["findings"].size(), 20) + 1);
+  for (size_t i = 0; i + 1 < findings.size(); ++i) {
     const json &finding = report["findings"][i];
     const json &row = findings[i + 1];
     EXPECT_EQ(row[1], finding["kind"]);

@@ -541,8 +541,8 @@ TEST(ReportWriters, HtmlPageDrawsItsPlotsInChromiumWithoutNetwork) {
       vxtrace_test::check_report_page(work.path(), page);
   ASSERT_TRUE(verdict.loaded) << verdict.log;
   EXPECT_EQ(verdict.errors, "");
-  EXPECT_EQ(verdict.canvases, 3u);
-  EXPECT_EQ(verdict.drawn, 3u);
+  EXPECT_EQ(verdict.canvases, 4u);
+  EXPECT_EQ(verdict.drawn, 4u);
 
   vxtrace_test::write_file(work.file("report.html"), page);
   ASSERT_EQ(

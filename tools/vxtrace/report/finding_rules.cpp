@@ -11,7 +11,13 @@ Finding session_finding(FindingKind kind, const SessionFigures &figures) {
   return finding;
 }
 
-bool find_stalls(const SessionFigures &figures, FindingsCollector *findings) {
+// Offers a finding of the session, which remembers its most severe.
+void offer(LiveSession &session, const Finding &finding, FindingsCollector *findings) {
+  session.worst_finding = std::max(session.worst_finding, finding.severity_ns + 1);
+  findings->offer(finding);
+}
+
+void find_stalls(LiveSession &session, const SessionFigures &figures, FindingsCollector *findings) {
   for (const Stall &stall : figures.display.stalls) {
     Finding finding = session_finding(FindingKind::stall, figures);
     finding.severity_ns = stall.gap_ns;
@@ -21,18 +27,15 @@ bool find_stalls(const SessionFigures &figures, FindingsCollector *findings) {
     finding.gap_ns = stall.gap_ns;
     finding.median_gap_ns = figures.display.interval.p50_ns;
     set_window(&finding);
-    findings->offer(finding);
+    offer(session, finding, findings);
   }
-  return !figures.display.stalls.empty();
 }
 
-bool find_stage_incidents(const LiveSession &session, const SessionFigures &figures,
+void find_stage_incidents(LiveSession &session, const SessionFigures &figures,
                           FindingsCollector *findings) {
-  bool any = false;
   for (size_t stage = 0; stage < session.incidents.size(); ++stage) {
     const StageIncidents &incidents = session.incidents[stage];
     const size_t pair = stages()[stage].primary_pair;
-    any = any || incidents.held != 0 || incidents.lost != 0;
     if (incidents.held != 0) {
       Finding finding = session_finding(FindingKind::held, figures);
       finding.severity_ns = incidents.held_max_ns;
@@ -42,7 +45,7 @@ bool find_stage_incidents(const LiveSession &session, const SessionFigures &figu
       finding.pair = pair;
       finding.held_max_ns = incidents.held_max_ns;
       set_window(&finding);
-      findings->offer(finding);
+      offer(session, finding, findings);
     }
     if (incidents.lost != 0) {
       Finding finding = session_finding(FindingKind::lost, figures);
@@ -52,18 +55,17 @@ bool find_stage_incidents(const LiveSession &session, const SessionFigures &figu
       finding.count = incidents.lost;
       finding.pair = pair;
       set_window(&finding);
-      findings->offer(finding);
+      offer(session, finding, findings);
     }
   }
-  return any;
 }
 
 }  // namespace
 
-bool take_drop_burst(DropBurst &burst, size_t drop, const SessionFigures &figures,
+void take_drop_burst(LiveSession &session, size_t drop, const SessionFigures &figures,
                      FindingsCollector *findings) {
-  const bool dense = burst.dense;
-  if (dense) {
+  DropBurst &burst = session.drop_bursts[drop];
+  if (burst.dense) {
     Finding finding = session_finding(FindingKind::drops, figures);
     finding.severity_ns = burst.last_ns - burst.first_ns;
     finding.begin_ns = burst.first_ns;
@@ -71,19 +73,17 @@ bool take_drop_burst(DropBurst &burst, size_t drop, const SessionFigures &figure
     finding.count = burst.count;
     finding.drop = drop;
     set_window(&finding);
-    findings->offer(finding);
+    offer(session, finding, findings);
   }
   burst = DropBurst{};
-  return dense;
 }
 
-bool find_in_session(LiveSession &session, const SessionFigures &figures,
+void find_in_session(LiveSession &session, const SessionFigures &figures,
                      FindingsCollector *findings) {
-  bool any = find_stalls(figures, findings);
-  any = find_stage_incidents(session, figures, findings) || any;
+  find_stalls(session, figures, findings);
+  find_stage_incidents(session, figures, findings);
   for (size_t d = 0; d < session.drop_bursts.size(); ++d)
-    any = take_drop_burst(session.drop_bursts[d], d, figures, findings) || any;
-  return any || session.had_drop_finding;
+    take_drop_burst(session, d, figures, findings);
 }
 
 SilenceRuns::Run &SilenceRuns::run_of(uint32_t source) {

@@ -12,13 +12,13 @@
 
 namespace vxtrace {
 
-// The findings of a session whose figures were just fixed; whether it had
-// any.
-bool find_in_session(LiveSession &session, const SessionFigures &figures,
+// The findings of a session whose figures were just fixed.
+void find_in_session(LiveSession &session, const SessionFigures &figures,
                      FindingsCollector *findings);
 
-// A drop burst that ended; a finding when it was dense, and then true.
-bool take_drop_burst(DropBurst &burst, size_t drop, const SessionFigures &figures,
+// The session's burst of drops of kSessionDropEvents[drop] ended; a finding
+// when it was dense.
+void take_drop_burst(LiveSession &session, size_t drop, const SessionFigures &figures,
                      FindingsCollector *findings);
 
 // Runs of consecutive silence writes of each input's audio sink, with no

@@ -68,6 +68,14 @@ constexpr std::string_view kDrawScript = R"(<script>
     const canvas = document.getElementById(id);
     if (canvas) new Chart(canvas, config);
   }
+  const receiver = data.receiver;
+  draw('receiver', {type: 'scatter', data: {datasets: [
+      ['data writes', receiver.data], ['silence writes', receiver.silence],
+      ['drops, all sessions', receiver.drops]].map(([label, series], i) => ({
+        label: label, data: points(series), showLine: true, pointRadius: 0,
+        borderColor: colors[[0, 3, 1][i]], backgroundColor: colors[[0, 3, 1][i]]}))},
+    options: Object.assign({}, base, {scales: {x: axis('trace time (s)', 'linear'),
+      y: countAxis('records per ' + receiver.window_ms + ' ms')}})});
   for (const s of data.sessions) {
     const latencyAxis = Object.assign(axis('latency', 'logarithmic'),
                                       {ticks: {callback: latencyTick, autoSkip: false}});
@@ -333,7 +341,10 @@ void write_findings(std::string &out, const Report &report) {
   out.append("<table><tr><th>#</th><th>kind</th><th>severity</th><th>session</th>");
   if (several) out.append("<th>input</th>");
   out.append("<th>at (s)</th><th>what</th><th>records</th></tr>\n");
-  for (size_t i = 0; i < report.findings.size() && i < kOverviewRows; ++i) {
+  const size_t limit = report.options.findings_shown;
+  const size_t shown =
+      limit == 0 ? report.findings.size() : std::min(limit, report.findings.size());
+  for (size_t i = 0; i < shown; ++i) {
     const Finding &finding = report.findings[i];
     out.append("<tr><td>").append(number(i + 1)).append("</td><td>");
     out.append(finding_kind_name(finding.kind)).append("</td><td>");
@@ -363,6 +374,10 @@ void write_findings(std::string &out, const Report &report) {
     out.append("</code></td></tr>\n");
   }
   out.append("</table>\n");
+  if (shown < report.findings.size())
+    out.append("<p class=\"note\">")
+        .append(number(report.findings.size() - shown))
+        .append(" more: --findings 0 lists all, the JSON report has all.</p>\n");
 }
 
 std::string clock_lead_range(const AudioSinkFigures &sink) {
@@ -377,6 +392,10 @@ std::string clock_lead_range(const AudioSinkFigures &sink) {
 void write_receiver(std::string &out, const Report &report) {
   const AudioSinkFigures &sink = report.audio_sink;
   out.append("<h2>Receiver</h2>\n");
+  if (!report.receiver_plot.empty())
+    out.append(
+        "<div class=\"plots\"><div class=\"plot\"><canvas id=\"receiver\"></canvas>"
+        "</div></div>\n");
   {
     Table table(out, {"audio sink", "value"});
     table.row({"writes", number(sink.writes)});
@@ -483,10 +502,35 @@ void write_series_data(JsonWriter &json, const Report &report, const SessionPlot
   write_drop_data(json, report, plots);
 }
 
+// Per window [trace seconds, count] of each receiver series.
+void write_receiver_data(JsonWriter &json, const Report &report) {
+  json.key("receiver");
+  json.open('{');
+  json.key("window_ms");
+  json.raw(real(static_cast<double>(report.receiver_window_ns) / 1e6));
+  const std::pair<const char *, uint64_t ReceiverWindow::*> series[] = {
+      {"data", &ReceiverWindow::data_writes},
+      {"silence", &ReceiverWindow::silence_writes},
+      {"drops", &ReceiverWindow::drops}};
+  for (const auto &[name, member] : series) {
+    json.key(name);
+    json.open('[');
+    for (const ReceiverWindow &window : report.receiver_plot) {
+      json.open('[');
+      json.raw(real(trace_seconds(window.start_ns)));
+      json.number(window.*member);
+      json.close(']');
+    }
+    json.close(']');
+  }
+  json.close('}');
+}
+
 void write_data(std::string &out, const Report &report) {
   out.append("<script type=\"application/json\" id=\"report-data\">");
   JsonWriter json(out, JsonEscaping::html_safe);
   json.open('{');
+  write_receiver_data(json, report);
   json.key("sessions");
   json.open('[');
   for (size_t i = 0; i < report.plots.size(); ++i) {

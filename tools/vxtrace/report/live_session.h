@@ -147,7 +147,7 @@ struct LiveSession {
   std::array<uint64_t, kSessionDropCount> drops{};
   std::vector<StageIncidents> incidents = std::vector<StageIncidents>(stages().size());
   std::array<DropBurst, kSessionDropCount> drop_bursts{};
-  bool had_drop_finding = false;  // a burst that ended before the session
+  uint64_t worst_finding = 0;  // the severity of its most severe finding + 1; 0 for none
   DisplayState display;
   WindowSeries<DisplayCell> display_series;
   WindowSeries<DropCell> drop_series;

@@ -92,8 +92,8 @@ struct AudioSinkFigures {
 // What a session's plots show, bounded: a few dozen points per stage, at most
 // kWindowCount windows per series.
 struct SessionPlots {
-  size_t session = 0;  // index in Report::sessions
-  bool has_findings = false;
+  size_t session = 0;          // index in Report::sessions
+  uint64_t worst_finding = 0;  // as LiveSession keeps it
   struct Bar {
     uint64_t lower_ns;
     uint64_t upper_ns;
@@ -112,6 +112,15 @@ struct SessionPlots {
   std::vector<DropWindow> drops;
   uint64_t display_window_ns = 0;  // the widths of the series' windows
   uint64_t drop_window_ns = 0;
+};
+
+// The receiver over time, for its plot: per window the audio sink's data and
+// silence writes and the drops of all sessions.
+struct ReceiverWindow {
+  uint64_t start_ns = 0;
+  uint64_t data_writes = 0;
+  uint64_t silence_writes = 0;
+  uint64_t drops = 0;
 };
 
 // The audio sink of input i of report, zero when it had no receiver record.
@@ -141,9 +150,11 @@ struct Report {
   // By input (index in inputs); shorter when the last inputs had no receiver
   // record.
   std::vector<AudioSinkFigures> audio_sink_by_input;
-  std::vector<SessionPlots> plots;  // in session order
-  std::vector<Finding> findings;    // ranked, the most severe first
-  uint64_t findings_not_kept = 0;   // beyond max_findings, the least severe
+  std::vector<SessionPlots> plots;            // in session order
+  std::vector<ReceiverWindow> receiver_plot;  // every window from the first record's
+  uint64_t receiver_window_ns = 0;
+  std::vector<Finding> findings;   // ranked, the most severe first
+  uint64_t findings_not_kept = 0;  // beyond max_findings, the least severe
 };
 
 inline const AudioSinkFigures &audio_sink_of_input(const Report &report, size_t i) {

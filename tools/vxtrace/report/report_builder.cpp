@@ -27,8 +27,13 @@ class ReportBuilder::State {
     const RecordKeys keys = record_keys(kind, record);
     if (!keys.session) {
       sink_.add(kind, record, source_, &report_);
-      if (kind == EventKind::audio_sink_write_silence) silence_runs_.silence(source_, timestamp_ns);
-      if (kind == EventKind::audio_sink_write_data) silence_runs_.data(source_, timestamp_ns);
+      if (kind == EventKind::audio_sink_write_silence) {
+        silence_runs_.silence(source_, timestamp_ns);
+        ++receiver_series_.at(timestamp_ns).silence_writes;
+      } else if (kind == EventKind::audio_sink_write_data) {
+        silence_runs_.data(source_, timestamp_ns);
+        ++receiver_series_.at(timestamp_ns).data_writes;
+      }
     } else if (LiveSession *session = session_of(*keys.session, timestamp_ns)) {
       ++session->events;
       session->last_ns = std::max(session->last_ns, timestamp_ns);
@@ -61,6 +66,7 @@ class ReportBuilder::State {
     cached_ = nullptr;
     report_.keys_not_followed = stages_.keys_not_followed();
     silence_runs_.finish();
+    fix_receiver_plot();
     report_.findings = findings_.take();
     report_.findings_not_kept = findings_.dropped();
     std::sort(report_.plots.begin(), report_.plots.end(),
@@ -76,8 +82,18 @@ class ReportBuilder::State {
     return options;
   }
 
+  void fix_receiver_plot() {
+    const auto &cells = receiver_series_.cells();
+    for (size_t i = 0; i < cells.size(); ++i)
+      report_.receiver_plot.push_back(
+          {receiver_series_.origin_ns() + i * receiver_series_.width_ns(), cells[i].data_writes,
+           cells[i].silence_writes, cells[i].drops});
+    report_.receiver_window_ns = receiver_series_.width_ns();
+  }
+
   void note_time(uint64_t timestamp_ns) {
     if (report_.events++ == 0) {
+      receiver_series_ = WindowSeries<ReceiverCell>(timestamp_ns);
       report_.first_ns = report_.last_ns = timestamp_ns;
       next_sweep_ns_ = sweep_after(timestamp_ns);
     }
@@ -144,18 +160,17 @@ class ReportBuilder::State {
   void note_drop(LiveSession &session, size_t drop, uint64_t now) {
     ++session.drops[drop];
     ++session.drop_series.at(now).drops[drop];
+    ++receiver_series_.at(now).drops;
     DropBurst &burst = session.drop_bursts[drop];
-    if (!burst.continues(now) &&
-        take_drop_burst(burst, drop, report_.sessions[session.figures_index], &findings_))
-      session.had_drop_finding = true;
+    if (!burst.continues(now))
+      take_drop_burst(session, drop, report_.sessions[session.figures_index], &findings_);
     burst.add(now);
   }
 
   void fix_session(LiveSession &session) {
     fix_figures(session, &report_);
-    const bool found =
-        find_in_session(session, report_.sessions[session.figures_index], &findings_);
-    keep_plots(session, found, &report_);
+    find_in_session(session, report_.sessions[session.figures_index], &findings_);
+    keep_plots(session, &report_);
   }
 
   // Every open key and span older than the horizon is lost and forgotten.
@@ -180,6 +195,17 @@ class ReportBuilder::State {
   StageTracker stages_;
   FindingsCollector findings_;
   SilenceRuns silence_runs_;
+  struct ReceiverCell {
+    uint64_t data_writes = 0;
+    uint64_t silence_writes = 0;
+    uint64_t drops = 0;
+    void merge(const ReceiverCell &other) {
+      data_writes += other.data_writes;
+      silence_writes += other.silence_writes;
+      drops += other.drops;
+    }
+  };
+  WindowSeries<ReceiverCell> receiver_series_;
   std::unordered_map<uint64_t, std::unique_ptr<LiveSession>> live_;  // by key
   uint32_t source_ = 0;
   LiveSession *cached_ = nullptr;

@@ -72,25 +72,25 @@ SessionPlots plots_of(const LiveSession &session) {
 
 }  // namespace
 
-void keep_plots(const LiveSession &session, bool has_findings, Report *report) {
+void keep_plots(const LiveSession &session, Report *report) {
   const size_t limit = report->options.plotted_sessions;
   if (limit == 0) return;
-  // Sessions with findings first, then the busiest.
+  // Sessions with the most severe findings first, then the busiest.
   const auto weight = [&](const SessionPlots &plots) {
-    return std::pair{plots.has_findings, report->sessions[plots.session].events};
+    return std::pair{plots.worst_finding, report->sessions[plots.session].events};
   };
   std::vector<SessionPlots> &plots = report->plots;
   if (plots.size() >= limit) {
     auto lightest = std::min_element(plots.begin(), plots.end(), [&](const auto &a, const auto &b) {
       return weight(a) < weight(b);
     });
-    if (weight(*lightest) >= std::pair{has_findings, session.events}) return;
+    if (weight(*lightest) >= std::pair{session.worst_finding, session.events}) return;
     *lightest = plots_of(session);
-    lightest->has_findings = has_findings;
+    lightest->worst_finding = session.worst_finding;
     return;
   }
   plots.push_back(plots_of(session));
-  plots.back().has_findings = has_findings;
+  plots.back().worst_finding = session.worst_finding;
 }
 
 void fix_figures(const LiveSession &session, Report *report) {

@@ -11,7 +11,7 @@ namespace vxtrace {
 void fix_figures(const LiveSession &session, Report *report);
 
 // Keeps the session's plots when it is among the sessions to plot: those
-// with findings first, then the busiest.
-void keep_plots(const LiveSession &session, bool has_findings, Report *report);
+// with the most severe findings first, then the busiest.
+void keep_plots(const LiveSession &session, Report *report);
 
 }  // namespace vxtrace
