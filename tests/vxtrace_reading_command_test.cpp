@@ -97,8 +97,8 @@ class VxtraceReadingCommandTest : public testing::Test {
   static inline std::string trace_;
 };
 
-// A "+" time must look at every input's first record before reading, which
-// a stream cannot give without losing it; a stream given twice would split
+// A "+" or "-" time must look at every input's first or last record before
+// reading, which a stream cannot give without losing it; a stream given twice would split
 // its bytes between two readers. Both are usage errors, and neither hangs.
 TEST_F(VxtraceReadingCommandTest, StreamsThatCannotBeReadAsAskedAreRefused) {
   const std::string bytes = read_file(trace_);
@@ -111,6 +111,16 @@ TEST_F(VxtraceReadingCommandTest, StreamsThatCannotBeReadAsAskedAreRefused) {
       {{"stats", "--begin", "+1ms", "F"}, false, "needs regular files"},
       {{"dump", "--end", "+1s", "-"}, true, "standard input is not one"},
       {{"report", "--begin", "+0s", trace_, "F"}, false, "needs regular files"},
+      {{"dump", "--begin", "-60s", "-"},
+       true,
+       "vxtrace: --begin -60s: a time from the last record needs regular files, and standard "
+       "input is not one"},
+      {{"stats", "--begin", "0", "--end", "-1ms", trace_, "F"},
+       false,
+       "vxtrace: --end -1ms: a time from the last record needs regular files"},
+      {{"timeline", "--begin", "-1s", "--end", "+1s", "F"},
+       false,
+       "--begin -1s: a time from the last"},
       {{"dump", "F", "F"}, false, "the same stream"},
       {{"dump", "-", "/dev/stdin"}, true, "the same stream"},
       {{"stats", "F", trace_, "F"}, false, "the same stream"},
@@ -302,6 +312,103 @@ TEST_F(VxtraceReadingCommandTest, WindowEdgesAtTheLargestTimestamps) {
     const ProcessResult result = run_vxtrace(args, directory_->path());
     EXPECT_EQ(result.exit_status, 0) << testing::PrintToString(args) << result.err;
     EXPECT_EQ(split_lines(result.out).size(), c.lines) << testing::PrintToString(args);
+  }
+}
+
+// "-" counts back from the last record in file order (not the largest
+// timestamp) of whichever input ends latest; a time before the clock's zero
+// is its zero.
+TEST_F(VxtraceReadingCommandTest, MinusTimesCountBackFromTheLastRecordOfTheInputs) {
+  const auto trace_of = [&](const std::string &name, std::vector<uint64_t> timestamps) {
+    const std::string path = directory_->file(name);
+    write_file(path, build_trace([&](vxt_writer *writer) {
+                 vxt_writer_define(writer, 1, "/test/minus");
+                 for (uint64_t t : timestamps) vxt_writer_write_event(writer, 1, t, "ab", 2);
+                 vxt_writer_define(writer, 2, "/test/after_the_last");
+               }));
+    return path;
+  };
+  const std::string early = trace_of("early.vxt", {10, 20, 30, 40, 50});
+  const std::string late = trace_of("late.vxt", {20, 60, 90});
+  const std::string back = trace_of("back.vxt", {100, 300, 200});
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<uint64_t> timestamps;
+  };
+  const Case cases[] = {
+      {{"--begin", "-20ns", early}, {30, 40, 50}},
+      {{"--begin", "-20ns", early, late}, {90}},
+      {{"--begin", "-40ns", late, early}, {50, 60, 90}},
+      {{"--end", "-30ns", early, late}, {10, 20, 20, 30, 40, 50}},
+      {{"--begin", "-100ns", back}, {100, 300, 200}},
+      {{"--begin", "-50ns", back}, {300, 200}},
+      {{"--begin", "-1h", early}, {10, 20, 30, 40, 50}},
+      {{"--end", "-1h", early}, {}},
+      {{"--begin", "+10ns", "--end", "-10ns", early}, {20, 30}},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> args = {"dump", "--no-progress", "-q", "-j", "1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProcessResult result = run_vxtrace(args, directory_->path());
+    const std::string where = testing::PrintToString(args);
+    EXPECT_EQ(result.exit_status, 0) << where << result.err;
+    std::vector<uint64_t> timestamps;
+    for (const std::string &line : split_lines(result.out))
+      timestamps.push_back(json::parse(line)["timestamp"]);
+    EXPECT_EQ(timestamps, c.timestamps) << where;
+  }
+}
+
+// A selection that keeps no record says so, once, on every reading command,
+// and the exit status stays 0; one that keeps something, or a dump stopped
+// before it read anything, says nothing.
+TEST_F(VxtraceReadingCommandTest, ASelectionThatMatchesNoRecordSaysSo) {
+  const std::string database = directory_->file("none.sqlite");
+  const std::vector<std::vector<std::string>> commands = {
+      {"dump", "-j", "1"}, {"dump", "-j", "2", "--chunk-bytes", "4000"}, {"stats"}, {"timeline"},
+      {"report"},          {"sqlite", "--force", "-o", database},
+  };
+  struct Case {
+    std::vector<std::string> selection;
+    const char *message;  // null: nothing on standard error
+  };
+  const Case cases[] = {
+      {{"--begin", "+1h"}, "vxtrace: no record matches --begin +1h\n"},
+      {{"--begin", "-0s", "--end", "-0s"}, "vxtrace: no record matches --begin -0s --end -0s\n"},
+      {{"--end", "1ns"}, "vxtrace: no record matches --end 1ns\n"},
+      {{"--session", "4000000000"}, "vxtrace: no record matches --session 4000000000\n"},
+      {{"--begin", "-1ms"}, nullptr},
+      {{}, nullptr},
+  };
+  for (const std::vector<std::string> &command : commands)
+    for (const Case &c : cases) {
+      std::vector<std::string> args = command;
+      args.insert(args.end(), {"--no-progress", "-q"});
+      args.insert(args.end(), c.selection.begin(), c.selection.end());
+      args.push_back(trace_);
+      const ProcessResult result = run_vxtrace(args, directory_->path());
+      const std::string where = testing::PrintToString(args);
+      EXPECT_EQ(result.exit_status, 0) << where << result.err;
+      EXPECT_EQ(result.err, c.message ? c.message : "") << where;
+    }
+  const std::vector<std::vector<std::string>> with_events = {
+      {"dump", "-j", "1", "--event", "/nothing/*"},
+      {"dump", "-j", "2", "--chunk-bytes", "4000", "--event", "/nothing/*"},
+      {"timeline", "--event", "/nothing/*"},
+  };
+  for (std::vector<std::string> args : with_events) {
+    args.insert(args.end(), {"--no-progress", "-q", trace_});
+    const ProcessResult result = run_vxtrace(args, directory_->path());
+    EXPECT_EQ(result.exit_status, 0) << testing::PrintToString(args) << result.err;
+    EXPECT_EQ(result.err, "vxtrace: no record matches --event /nothing/*\n")
+        << testing::PrintToString(args);
+  }
+  for (const char *jobs : {"1", "2"}) {
+    const ProcessResult stopped = run_vxtrace(
+        {"dump", "--no-progress", "-j", jobs, "--limit", "0", "--event", "/nothing/*", trace_},
+        directory_->path());
+    EXPECT_EQ(stopped.exit_status, 0) << stopped.err;
+    EXPECT_EQ(stopped.err, "") << "--jobs " << jobs;
   }
 }
 

@@ -8,10 +8,12 @@
 #include <chrono>
 #include <csignal>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "generate/fault_plan.h"
 #include "support/chromium_page.h"
 #include "support/vxtrace_process.h"
 
@@ -79,6 +81,7 @@ TEST(ReportCommand, FindsExactlyTheFaultsTheGeneratorInjected) {
        7,
        5,
        2},
+      {{"stall@+1.25s:250.5ms", "silence@+0.5s:2", "lose@reorder:1"}, 1, 0, 2, 1},
   };
   TemporaryDirectory directory;
   for (const Case &c : cases) {
@@ -179,12 +182,63 @@ TEST(ReportCommand, ShowsTheLatenciesTheGeneratorFixed) {
   }
 }
 
+// The times of --inject are those of --begin: durations with any unit and
+// exact fractions, the offsets after "+".
+TEST(ReportCommand, InjectTimesTakeTheCommandLineTimeSyntax) {
+  struct Case {
+    const char *fault;
+    uint64_t after_ns;   // of the stall or silence
+    uint64_t length_ns;  // the stall's pause or the latency
+  };
+  const Case accepted[] = {
+      {"stall@+5.25s:400ms", 5'250'000'000, 400'000'000},
+      {"stall@+1m0.5s:0.25s", 60'500'000'000, 250'000'000},
+      {"stall@+0.000000001s:1500us", 1, 1'500'000},
+      {"silence@+2.5s:3", 2'500'000'000, 0},
+      {"silence@+90ms:1", 90'000'000, 0},
+      {"latency@decoder:2.5ms", 0, 2'500'000},
+      {"latency@reorder:1us", 0, 1'000},
+      {"latency@reorder:1m", 0, 60'000'000'000},
+  };
+  for (const Case &c : accepted) {
+    vxtrace::FaultPlan plan;
+    const std::optional<std::string> problem = vxtrace::add_fault(c.fault, &plan);
+    ASSERT_FALSE(problem) << c.fault << ": " << *problem;
+    if (!plan.stalls.empty()) {
+      EXPECT_EQ(plan.stalls[0].after_ns, c.after_ns) << c.fault;
+      EXPECT_EQ(plan.stalls[0].pause_ns, c.length_ns) << c.fault;
+    } else if (!plan.silences.empty()) {
+      EXPECT_EQ(plan.silences[0].after_ns, c.after_ns) << c.fault;
+    } else {
+      ASSERT_EQ(plan.latencies.size(), 1u) << c.fault;
+      EXPECT_EQ(plan.latencies[0].latency_ns, c.length_ns) << c.fault;
+    }
+  }
+  const char *const refused[] = {
+      "stall@5s:400ms",            // an absolute time: faults are placed from the first record
+      "stall@-5s:400ms",           // nor back from the end, which is not written yet
+      "stall@+5:400ms",            // no unit
+      "stall@+5.25s:400",          // no unit
+      "stall@+5s:0ms",             // no pause
+      "stall@+1.0000000001s:1ms",  // finer than a nanosecond
+      "silence@+s:2",
+      "latency@reorder:0.5us",  // below 1 us
+      "latency@reorder:60000.001ms",
+  };
+  for (const char *fault : refused) {
+    vxtrace::FaultPlan plan;
+    EXPECT_TRUE(vxtrace::add_fault(fault, &plan)) << fault;
+    EXPECT_TRUE(plan.empty()) << fault;
+  }
+}
+
 // Latencies the generator could not keep exactly are refused, and nothing
 // is written.
 TEST(ReportCommand, GenerateRefusesLatenciesItCannotKeep) {
   const std::vector<std::string> refused[] = {
       {"latency@reorder:0ms"},
-      {"latency@reorder:2s"},
+      {"latency@reorder:2"},
+      {"latency@reorder:61s"},
       {"latency@reorder:60001ms"},
       {"latency@audio:2ms"},
       {"latency@decoder:2ms", "latency@decoder:3ms"},

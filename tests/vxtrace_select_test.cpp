@@ -8,15 +8,16 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "schema/event_kind.h"
 #include "schema/payload_fields.h"
-#include "text/time_syntax.h"
 #include "support/vxtrace_process.h"
 #include "support/vxtrace_trace_builder.h"
+#include "text/time_syntax.h"
 #include "vexlo/vxtrace_file.h"
 
 namespace vxtrace_test {
@@ -24,31 +25,107 @@ namespace {
 
 using nlohmann::json;
 
+using vxtrace::TimeOrigin;
+
 TEST(VxtraceTimeSpecTest, ParsesAbsoluteAndRelativeTimes) {
   struct Case {
     const char *text;
     uint64_t nanoseconds;
-    bool relative;
+    TimeOrigin origin;
   };
+  constexpr TimeOrigin zero = TimeOrigin::clock_zero;
+  constexpr TimeOrigin first = TimeOrigin::first_record;
+  constexpr TimeOrigin last = TimeOrigin::last_record;
   const Case cases[] = {
-      {"0", 0, false},
-      {"1000076458", 1000076458, false},
-      {"18446744073709551615", UINT64_MAX, false},
-      {"+90s", 90'000'000'000, true},
-      {"+37m12.5s", 2'232'500'000'000, true},
-      {"+1h", 3'600'000'000'000, true},
-      {"+250ms", 250'000'000, true},
-      {"+40us", 40'000, true},
-      {"+1500ns", 1500, true},
-      {"+1h0m1ns", 3'600'000'000'001, true},
-      {"+0.000000001s", 1, true},
+      {"0", 0, zero},
+      {"1000076458", 1000076458, zero},
+      {"18446744073709551615", UINT64_MAX, zero},
+      {"+90s", 90'000'000'000, first},
+      {"+37m12.5s", 2'232'500'000'000, first},
+      {"+1h", 3'600'000'000'000, first},
+      {"+250ms", 250'000'000, first},
+      {"+40us", 40'000, first},
+      {"+1500ns", 1500, first},
+      {"+1h0m1ns", 3'600'000'000'001, first},
+      {"+0.000000001s", 1, first},
+      {"+5.25s", 5'250'000'000, first},
+      // With a unit and no sign: since the clock's zero, like the bare number.
+      {"37.4038s", 37'403'800'000, zero},
+      {"37.403812345s", 37'403'812'345, zero},
+      {"37403.8ms", 37'403'800'000, zero},
+      {"1h2m3.5s", 3'723'500'000'000, zero},
+      {"40us", 40'000, zero},
+      {"1500ns", 1500, zero},
+      {"0s", 0, zero},
+      {"1.0000000000s", 1'000'000'000, zero},  // zeros past the nanosecond are exact
+      {"18446744073.709551615s", UINT64_MAX, zero},
+      {"18446744073709551615ns", UINT64_MAX, zero},
+      // "-": back from the last record.
+      {"-60s", 60'000'000'000, last},
+      {"-1m30.5s", 90'500'000'000, last},
+      {"-0ns", 0, last},
+      {"-0.5us", 500, last},
   };
   for (const Case &c : cases) {
     std::string why;
     const auto time = vxtrace::parse_time(c.text, &why);
     ASSERT_TRUE(time.has_value()) << c.text << ": " << why;
     EXPECT_EQ(time->nanoseconds, c.nanoseconds) << c.text;
-    EXPECT_EQ(time->relative, c.relative) << c.text;
+    EXPECT_EQ(time->origin, c.origin) << c.text;
+  }
+}
+
+TEST(VxtraceTimeSpecTest, RefusesWhatIsNotATime) {
+  struct Case {
+    const char *text;
+    const char *why;
+  };
+  const Case cases[] = {
+      {"", "empty"},
+      {"-", "a duration is needed after '-'"},
+      {"+", "a duration is needed after '+'"},
+      {"-5", "cannot be negative"},
+      {"-0", "cannot be negative"},
+      {"-5.5", "expected a unit"},
+      {"--5s", "expected a number"},
+      {"+-5s", "expected a number"},
+      {"1.0000000001s", "finer than a nanosecond"},
+      {"37.4038123456s", "finer than a nanosecond"},
+      {"0.5ns", "finer than a nanosecond"},
+      {"18446744073709551616", "too large"},
+      {"18446744073709551616ns", "too large"},
+      {"18446744073.709551616s", "too large"},
+      {"5124096h", "too large"},
+      {"-99999999999h", "too large"},
+      {"37.s", "expected a number"},
+      {".5s", "not a time"},
+      {"1e9", "not a time"},
+      {"5 s", "expected a unit"},
+      {"5S", "expected a unit"},
+      {"5s ", "expected a number"},
+  };
+  for (const Case &c : cases) {
+    std::string why;
+    const auto time = vxtrace::parse_time(c.text, &why);
+    EXPECT_FALSE(time.has_value()) << c.text;
+    EXPECT_NE(why.find(c.why), std::string::npos) << c.text << ": " << why;
+  }
+}
+
+// The durations of generate --inject: a unit is required, and no sign.
+TEST(VxtraceTimeSpecTest, DurationsNeedAUnit) {
+  struct Case {
+    const char *text;
+    std::optional<uint64_t> nanoseconds;
+  };
+  const Case cases[] = {
+      {"400ms", 400'000'000}, {"0.25s", 250'000'000}, {"1m0.5s", 60'500'000'000},
+      {"400", std::nullopt},  {"+4s", std::nullopt},  {"-4s", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case &c : cases) {
+    std::string why;
+    EXPECT_EQ(vxtrace::parse_duration(c.text, &why), c.nanoseconds) << c.text << ": " << why;
   }
 }
 
@@ -142,6 +219,13 @@ TemporaryDirectory *VxtraceSelectTest::directory_ = nullptr;
 std::string VxtraceSelectTest::trace_;
 std::vector<std::string> VxtraceSelectTest::full_;
 
+// ns as seconds with all nine decimals: "37.403812345s".
+std::string seconds_text(uint64_t ns) {
+  std::string fraction = std::to_string(ns % 1'000'000'000);
+  fraction.insert(0, 9 - fraction.size(), '0');
+  return std::to_string(ns / 1'000'000'000) + "." + fraction + "s";
+}
+
 TEST_F(VxtraceSelectTest, WindowEqualsTheFullDumpFilteredByTimestamp) {
   const uint64_t first = first_timestamp();
   const uint64_t last = json::parse(full_.back())["timestamp"];
@@ -158,6 +242,13 @@ TEST_F(VxtraceSelectTest, WindowEqualsTheFullDumpFilteredByTimestamp) {
       {{"--begin", "+0ns", "--end", "+0ns"}, first, first},
       {{"--end", std::to_string(first + 1)}, 0, first + 1},
       {{"--begin", "+1h"}, first + 3'600'000'000'000, UINT64_MAX},
+      {{"--begin", seconds_text(middle)}, middle, UINT64_MAX},
+      {{"--begin", std::to_string(first) + "ns", "--end", seconds_text(middle)}, first, middle},
+      {{"--begin", "-10ms"}, last - 10'000'000, UINT64_MAX},
+      {{"--begin", "-10ms", "--end", "-2.5ms"}, last - 10'000'000, last - 2'500'000},
+      {{"--end", "-0s"}, 0, last},
+      {{"--begin", "-1h"}, 0, UINT64_MAX},
+      {{"--begin", "+5ms", "--end", "-5ms"}, first + 5'000'000, last - 5'000'000},
   };
   for (const Case &c : cases) {
     const auto expected = full_lines_where([&](const json &line) {
@@ -240,6 +331,11 @@ TEST_F(VxtraceSelectTest, BadTimesAndIdsAreUsageErrors) {
       {{"--begin", "18446744073709551616"}, "too large"},
       {{"--begin", "+99999999999h"}, "too large"},
       {{"--begin", "+2s", "--end", "+1s"}, "comes before --begin"},
+      {{"--begin=-5"}, "cannot be negative"},
+      {{"--end=-"}, "a duration is needed after '-'"},
+      {{"--begin", ""}, "empty"},
+      {{"--begin", "-1s", "--end", "-2s"}, "comes before --begin"},
+      {{"--end", "1.0000000001s"}, "finer than a nanosecond"},
       {{"--begin", "200", "--end", "100"}, "comes before --begin"},
       {{"--session", "-1"}, "--session"},
       {{"--session", "4294967296"}, "not a whole number"},

@@ -14,7 +14,7 @@ CLI::Validator non_empty_path() {
 }
 
 // --begin/--end: parsed here, once, so that a typo is a usage error before
-// anything is read; select/ resolves "+" times against the inputs.
+// anything is read; select/ resolves "+" and "-" times against the inputs.
 CLI::Option *add_time(CLI::App *command, const std::string &name, std::optional<TimeOption> *out,
                       const std::string &description) {
   return command
@@ -46,9 +46,10 @@ void add_inputs(CLI::App *command, InputOptions *in) {
 
 void add_selection_options(CLI::App *command, InputOptions *in) {
   const std::string time_forms =
-      ": a timestamp in ns as dump prints it, or + and a duration from the first data record "
-      "(of the earliest input) "
-      "(+90s, +37m12.5s, +1h, +250ms, +40us, +1500ns)";
+      ": a timestamp in ns as dump prints it (37403812345) or with a unit h, m, s, ms, us, ns "
+      "(37.403812345s, 1h2m3.5s); + and a duration after the first data record of the inputs "
+      "(+90s, +37m12.5s); - and a duration before the last one (-60s), regular files only. "
+      "Fractions are exact, finer than 1 ns refused";
   add_time(command, "--begin", &in->begin, "Keep data records at or after T" + time_forms);
   add_time(command, "--end", &in->end, "Keep data records before T (same forms as --begin)");
   command

@@ -98,6 +98,7 @@ class DumpCommand : public ReadingCommand {
     if (jobs <= 1 || !can_dump_in_parallel(opened)) return dump_events(options, pass, sink);
     const ParallelDumpResult result = dump_in_parallel(options, jobs, opened, sink);
     pass.set_input_status(parts_input_status(result, opened));
+    if (result.limit_reached) pass.set_stopped_early();
     return result.written;
   }
 

@@ -7,15 +7,14 @@
 #include <string_view>
 
 #include "text/json_writer.h"
+#include "text/time_syntax.h"
 
 namespace vxtrace {
 namespace {
 
-constexpr uint64_t kNsPerUs = 1'000;
-constexpr uint64_t kNsPerMs = 1'000'000;
-constexpr uint64_t kNsPerS = 1'000'000'000;
-// Far beyond any trace, yet safe to multiply into nanoseconds.
+// Far beyond any count of a trace.
 constexpr uint64_t kLargestNumber = 1'000'000'000;
+constexpr uint64_t kShortestLatencyNs = 1'000;
 
 // A whole decimal number followed by exactly `unit`.
 std::optional<uint64_t> number_with_unit(std::string_view text, std::string_view unit) {
@@ -29,12 +28,20 @@ std::optional<uint64_t> number_with_unit(std::string_view text, std::string_view
   return value;
 }
 
-// "+<S>s" after '@'.
+// "+" and a duration after '@', in the command line's one time syntax:
+// faults are placed from the first record of the trace.
 std::optional<uint64_t> offset_ns(std::string_view text) {
-  if (text.empty() || text.front() != '+') return std::nullopt;
-  const std::optional<uint64_t> seconds = number_with_unit(text.substr(1), "s");
-  if (!seconds) return std::nullopt;
-  return *seconds * kNsPerS;
+  std::string why;
+  const std::optional<TimeSpec> time = parse_time(std::string(text), &why);
+  if (!time || time->origin != TimeOrigin::first_record) return std::nullopt;
+  return time->nanoseconds;
+}
+
+// A duration after ':', nonzero.
+std::optional<uint64_t> positive_duration_ns(std::string_view text) {
+  std::string why;
+  const std::optional<uint64_t> ns = parse_duration(text, &why);
+  return ns && *ns > 0 ? ns : std::nullopt;
 }
 
 std::optional<uint64_t> positive_count(std::string_view text) {
@@ -45,12 +52,10 @@ std::optional<uint64_t> positive_count(std::string_view text) {
 constexpr const char *kStallAndDisplayLatency =
     "a stall and latency@display do not go together: both decide when a frame is displayed";
 
-// "<D>us" or "<D>ms", in ns; nullopt for 0 or more than the longest latency.
+// A duration from 1 us to the longest latency, in ns.
 std::optional<uint64_t> latency_ns(std::string_view text) {
-  const std::optional<uint64_t> us = number_with_unit(text, "us");
-  const std::optional<uint64_t> ms = number_with_unit(text, "ms");
-  const uint64_t ns = us ? *us * kNsPerUs : ms ? *ms * kNsPerMs : 0;
-  if (ns == 0 || ns > kLongestInjectedLatencyNs) return std::nullopt;
+  const std::optional<uint64_t> ns = positive_duration_ns(text);
+  if (!ns || *ns < kShortestLatencyNs || *ns > kLongestInjectedLatencyNs) return std::nullopt;
   return ns;
 }
 
@@ -73,8 +78,8 @@ std::optional<std::string> add_latency(const std::string &text, std::string_view
   const std::optional<uint64_t> ns = latency_ns(tail);
   if (stage == nullptr || !ns)
     return "'" + text +
-           "': expected latency@<stage>:<D>us or latency@<stage>:<D>ms, the stage one of reorder, "
-           "decoder, display and return, D from 1 us to 60000 ms";
+           "': expected latency@<stage>:<D>, the stage one of reorder, decoder, display and "
+           "return, D a duration from 1us to 60000ms";
   for (const FaultPlan::Latency &planned : plan->latencies)
     if (planned.stage == stage) return "'" + text + "': a latency of that stage is already given";
   if (stage->to == EventKind::video_stream_frame_displayed && !plan->stalls.empty())
@@ -94,15 +99,16 @@ std::optional<std::string> add_fault(const std::string &text, FaultPlan *plan) {
   const std::string_view kind = head.substr(0, at);
   const std::string_view where = at == std::string_view::npos ? "" : head.substr(at + 1);
   const std::string usage = "'" + text +
-                            "': expected stall@+<S>s:<D>ms, lose@reorder:<N>, lose@decoder:<N>, "
-                            "silence[@+<S>s]:<N> or latency@<stage>:<D>us|ms";
+                            "': expected stall@+<T>:<D>, lose@reorder:<N>, lose@decoder:<N>, "
+                            "silence[@+<T>]:<N> or latency@<stage>:<D> (T and D durations such "
+                            "as 5.25s and 400ms)";
   if (colon == std::string_view::npos) return usage;
   if (kind == "stall") {
     const std::optional<uint64_t> after = offset_ns(where);
-    const std::optional<uint64_t> pause = number_with_unit(tail, "ms");
-    if (!after || !pause || *pause == 0) return usage;
+    const std::optional<uint64_t> pause = positive_duration_ns(tail);
+    if (!after || !pause) return usage;
     if (fixes_display(*plan)) return "'" + text + "': " + kStallAndDisplayLatency;
-    plan->stalls.push_back({*after, *pause * kNsPerMs});
+    plan->stalls.push_back({*after, *pause});
     return std::nullopt;
   }
   if (kind == "latency") return add_latency(text, where, tail, plan);

@@ -1,15 +1,15 @@
 // Faults that `vxtrace generate --inject` writes into the realistic mix, and
 // the account of what they did, so that a reader of the trace knows exactly
-// what to expect:
-//   stall@+<S>s:<D>ms     the receiver pauses D ms just before the first
-//                         displayed video frame at least S s into the trace
+// what to expect. T and D are durations in the command line's time syntax
+// (text/time_syntax.h: 5.25s, 400ms, 1m30s):
+//   stall@+<T>:<D>        the receiver pauses D just before the first
+//                         displayed video frame at least T into the trace
 //   lose@<stage>:<N>      the next N audio packets entering the stage
 //                         (reorder or decoder) never leave it
-//   silence[@+<S>s]:<N>   the audio sink runs dry N times in a row, S s in
-//   latency@<stage>:<D>us, latency@<stage>:<D>ms
-//                         every key that leaves the stage (reorder, decoder,
+//   silence[@+<T>]:<N>    the audio sink runs dry N times in a row, T in
+//   latency@<stage>:<D>   every key that leaves the stage (reorder, decoder,
 //                         display or return, see kTimedStages) leaves it
-//                         exactly D after it entered
+//                         exactly D (1us to 60000ms) after it entered
 #pragma once
 
 #include <cstdint>

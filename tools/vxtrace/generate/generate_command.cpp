@@ -163,9 +163,10 @@ CommandRun declare_generate(CLI::App *command) {
       ->type_name("realistic|bench");
   command
       ->add_option("--inject", options->inject,
-                   "Inject a fault into the realistic mix (repeatable): stall@+<S>s:<D>ms, "
-                   "lose@reorder:<N>, lose@decoder:<N>, silence[@+<S>s]:<N>, "
-                   "latency@<stage>:<D>us|ms (stage: reorder, decoder, display, return)")
+                   "Inject a fault into the realistic mix (repeatable): stall@+<T>:<D>, "
+                   "lose@reorder:<N>, lose@decoder:<N>, silence[@+<T>]:<N>, "
+                   "latency@<stage>:<D> (stage: reorder, decoder, display, return); T from the "
+                   "first record and D are durations as --begin takes them (stall@+5.25s:400ms)")
       ->allow_extra_args(false)
       ->type_name("FAULT");
   add_no_progress(command, &options->progress);

@@ -40,7 +40,12 @@ class ReadingPass {
     RecordAllocator allocator;
     MergedRecords records(opened_, selection_, options_.progress);
     EventView event;
-    while (wanted() && records.next(&event)) {
+    for (;;) {
+      if (!wanted()) {
+        stopped_early_ = true;
+        break;
+      }
+      if (!records.next(&event)) break;
       const DecodedRecord record(event, records.session()->iterator(), &allocator);
       if (!add(records.source(), event, record)) break;
     }
@@ -58,6 +63,12 @@ class ReadingPass {
   // For a pass that read the inputs with readers of its own (dump in
   // parts): the status it found, which then stands for the sessions'.
   void set_input_status(int status) { input_status_ = status; }
+  // For a pass that stopped before the end of its inputs without reading
+  // through them (--limit 0): whether the selection matches nothing is
+  // then unknown.
+  void set_stopped_early() { stopped_early_ = true; }
+  bool stopped_early() const { return stopped_early_; }
+
   // The inputs' exit status, their problems reported.
   int input_status() const { return input_status_ ? *input_status_ : input_exit_status(opened_); }
 
@@ -66,6 +77,7 @@ class ReadingPass {
   const OpenedInput &opened_;
   Selection selection_;
   std::optional<int> input_status_;
+  bool stopped_early_ = false;
 };
 
 class ReadingCommand {

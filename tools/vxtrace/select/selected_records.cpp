@@ -36,9 +36,20 @@ bool SelectedRecords::next(EventView *event) {
     // The reader's window cannot tell "before 2^64-1" from no end, nor
     // express a window past the largest timestamp: the edges are kept here.
     if (!selection_.keeps_time(event->timestamp)) continue;
-    if (filter_.selected(*event) && session_selected(*event)) return true;
+    if (filter_.selected(*event) && session_selected(*event)) {
+      note_kept();
+      return true;
+    }
   }
   return false;
+}
+
+// Told once per reader, so that readers on several threads do not write
+// the shared flag at every record.
+void SelectedRecords::note_kept() {
+  if (kept_any_) return;
+  kept_any_ = true;
+  selection_.kept_any->store(true, std::memory_order_relaxed);
 }
 
 // The session is in the decoded payload; the record is decoded once more

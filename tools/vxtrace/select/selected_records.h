@@ -39,12 +39,14 @@ class SelectedRecords {
 
  private:
   bool session_selected(const EventView &event);
+  void note_kept();
 
   TraceSession *session_;
   Selection selection_;
   EventFilter filter_;
   Progress *progress_;
   uint64_t records_read_ = 0;
+  bool kept_any_ = false;
   EventKindCache kinds_;
   RecordAllocator allocator_;
 };

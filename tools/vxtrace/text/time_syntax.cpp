@@ -55,11 +55,13 @@ bool amount_in_nanoseconds(std::string_view whole, std::string_view fraction, ui
   return true;
 }
 
+}  // namespace
+
 std::optional<uint64_t> parse_duration(std::string_view text, std::string *why) {
   uint64_t total = 0;
   size_t at = 0;
   if (text.empty()) {
-    *why = "a duration is needed after '+'";
+    *why = "a duration is needed";
     return std::nullopt;
   }
   while (at < text.size()) {
@@ -95,26 +97,51 @@ std::optional<uint64_t> parse_duration(std::string_view text, std::string *why) 
   return total;
 }
 
+namespace {
+
+// "+" or "-" and a duration; a bare number after "-" would read as a negative
+// timestamp, which no record has.
+std::optional<TimeSpec> parse_signed(std::string_view text, std::string *why) {
+  const char sign = text.front();
+  const std::string_view rest = text.substr(1);
+  if (rest.empty()) {
+    *why = std::string("a duration is needed after '") + sign + "'";
+    return std::nullopt;
+  }
+  if (sign == '-' && rest.find_first_not_of("0123456789") == std::string_view::npos) {
+    *why = "a timestamp cannot be negative; before the last record, give a unit (-60s)";
+    return std::nullopt;
+  }
+  const std::optional<uint64_t> duration = parse_duration(rest, why);
+  if (!duration) return std::nullopt;
+  return TimeSpec{*duration, sign == '+' ? TimeOrigin::first_record : TimeOrigin::last_record};
+}
+
 }  // namespace
 
 std::optional<TimeSpec> parse_time(const std::string &text, std::string *why) {
-  if (!text.empty() && text.front() == '+') {
-    const std::optional<uint64_t> duration = parse_duration(std::string_view(text).substr(1), why);
-    if (!duration) return std::nullopt;
-    return TimeSpec{*duration, true};
-  }
-  uint64_t value = 0;
-  const bool digits_only =
-      !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-  if (!digits_only) {
-    *why = "not a time: a timestamp in nanoseconds, or + and a duration such as +37m12.5s";
+  if (text.empty()) {
+    *why = "empty: expected a time such as 37.4s, 37400000000, +90s or -60s";
     return std::nullopt;
   }
-  if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) {
-    *why = "too large";
+  if (text.front() == '+' || text.front() == '-') return parse_signed(text, why);
+  if (text.find_first_not_of("0123456789") == std::string::npos) {
+    uint64_t value = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) {
+      *why = "too large";
+      return std::nullopt;
+    }
+    return TimeSpec{value, TimeOrigin::clock_zero};
+  }
+  std::string problem;
+  const std::optional<uint64_t> since_zero = parse_duration(text, &problem);
+  if (!since_zero) {
+    *why = "not a time (" + problem +
+           "): a timestamp in ns, a time with a unit (37.4s), + a duration from the first "
+           "record or - a duration before the last";
     return std::nullopt;
   }
-  return TimeSpec{value, false};
+  return TimeSpec{*since_zero, TimeOrigin::clock_zero};
 }
 
 }  // namespace vxtrace
