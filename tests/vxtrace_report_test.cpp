@@ -17,8 +17,9 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "measure/display_cadence.h"
+#include "measure/histogram.h"
 #include "pipeline/record_fields.h"
-#include "report/histogram.h"
 #include "report/open_keys.h"
 #include "report/report_builder.h"
 #include "report/report_writers.h"
@@ -28,7 +29,6 @@
 
 namespace vxtrace {
 namespace {
-
 
 constexpr uint64_t kMs = 1'000'000;
 constexpr uint64_t kUs = 1'000;
@@ -102,8 +102,7 @@ TEST(PipelineModel, EveryPairSpanAndFlushNamesEventsThatCarryItsSessionAndKey) {
     const StagePair &pair = kStagePairs[p];
     for (EventKind kind : {pair.from, pair.to}) {
       EXPECT_TRUE(has_session(kind)) << short_name(kind);
-      EXPECT_TRUE(has_key(kind, pair.key))
-          << short_name(kind) << " lacks " << key_name(pair.key);
+      EXPECT_TRUE(has_key(kind, pair.key)) << short_name(kind) << " lacks " << key_name(pair.key);
     }
     const KindRoles &leaving = roles_of(pair.to);
     EXPECT_NE(std::find(leaving.left_pairs, leaving.left_pairs + leaving.left_count, p),
@@ -117,16 +116,14 @@ TEST(PipelineModel, EveryPairSpanAndFlushNamesEventsThatCarryItsSessionAndKey) {
   // Keys come out with their bits, nested or not, signed or not.
   audio_packet_received_payload received{};
   received.packet = audio_packet(0xFFFFFFFFu, -2);
-  const RecordKeys keys =
-      record_keys(EventKind::audio_packet_received, &received);
+  const RecordKeys keys = record_keys(EventKind::audio_packet_received, &received);
   EXPECT_EQ(keys.session, 0xFFFFFFFFu);
   EXPECT_EQ(keys.key(KeyKind::packet_id), static_cast<uint64_t>(-2));
   video_frame_payload frame{};
   frame.session_id = 3;
   frame.physical_address = 0x8000000000000010ull;
   frame.timestamp = 77;
-  const RecordKeys frame_keys =
-      record_keys(EventKind::video_decoder_frame_produced, &frame);
+  const RecordKeys frame_keys = record_keys(EventKind::video_decoder_frame_produced, &frame);
   EXPECT_EQ(frame_keys.key(KeyKind::physical_address), 0x8000000000000010ull);
   EXPECT_EQ(frame_keys.key(KeyKind::timestamp), 77u);
   EXPECT_EQ(frame_keys.key(KeyKind::packet_id), std::nullopt);
@@ -410,6 +407,40 @@ TEST(ReportBuilder, StallsAreIntervalsOverTwiceTheMedianAndTheFloor) {
     if (floor == 50 * kMs) expected.insert(expected.begin(), {times[1201], 60 * kMs});
     EXPECT_EQ(stalls, expected) << "floor " << floor;
     EXPECT_FALSE(display.stalls_incomplete);
+  }
+}
+
+// A session with more stalls than candidates are kept lists the longest
+// ones and says that there are more; up to the bound it lists all of them.
+TEST(DisplayCadence, KeepsTheLongestStallsWithinItsBound) {
+  struct Case {
+    size_t stalls;
+    size_t listed;
+    bool incomplete;
+  };
+  const Case cases[] = {{0, 0, false},
+                        {kMaxStallCandidates - 1, kMaxStallCandidates - 1, false},
+                        {kMaxStallCandidates, kMaxStallCandidates, false},
+                        {kMaxStallCandidates + 1, kMaxStallCandidates, true},
+                        {3 * kMaxStallCandidates, kMaxStallCandidates, true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.stalls);
+    DisplayCadence cadence;
+    uint64_t t = kSecond;
+    EXPECT_FALSE(cadence.add(t).has_value());
+    // Twenty frames at 60 per second before each stall, whose gaps grow.
+    for (size_t stall = 0; stall < c.stalls; ++stall) {
+      for (int frame = 0; frame < 20; ++frame) EXPECT_EQ(cadence.add(t += 16 * kMs), 16 * kMs);
+      cadence.add(t += kDefaultStallFloorNs + stall * kUs);
+    }
+    const FoundStalls found = cadence.stalls();
+    EXPECT_EQ(cadence.frames(), 1 + c.stalls * 21);
+    ASSERT_EQ(found.stalls.size(), c.listed);
+    EXPECT_EQ(found.incomplete, c.incomplete);
+    EXPECT_TRUE(std::is_sorted(found.stalls.begin(), found.stalls.end(),
+                               [](const Stall &a, const Stall &b) { return a.at_ns < b.at_ns; }));
+    for (size_t i = 0; i < found.stalls.size(); ++i)
+      EXPECT_EQ(found.stalls[i].gap_ns, kDefaultStallFloorNs + (c.stalls - c.listed + i) * kUs);
   }
 }
 

@@ -11,14 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "measure/display_cadence.h"
+#include "measure/horizon.h"
 #include "pipeline/pipeline_model.h"
 
 namespace vxtrace {
 
 struct ReportOptions {
-  uint64_t horizon_ns = 60'000'000'000;  // a key open longer is lost and forgotten
-  uint64_t stall_floor_ns = 50'000'000;  // the shortest display interval that can stall
-  size_t plotted_sessions = 16;          // sessions with plots in the page, the busiest
+  uint64_t horizon_ns = kDefaultHorizonNs;         // a key open longer is lost and forgotten
+  uint64_t stall_floor_ns = kDefaultStallFloorNs;  // the shortest display interval that can stall
+  size_t plotted_sessions = 16;                    // sessions with plots in the page, the busiest
   // Bounds that only damaged or hostile input reaches, so that memory stays
   // bounded whatever the records hold:
   size_t max_keys_in_flight = size_t{1} << 21;  // further keys are lost at once
@@ -47,11 +49,6 @@ struct StageFigures {
 struct SpanFigures {
   Durations duration;
   uint64_t unfinished = 0;  // begun and never ended (or replaced by a new begin)
-};
-
-struct Stall {
-  uint64_t at_ns = 0;   // the displayed frame that ended the interval
-  uint64_t gap_ns = 0;  // the interval
 };
 
 struct DisplayFigures {

@@ -98,7 +98,8 @@ class ReportBuilder::State {
       report_.sessions.emplace_back();
       report_.sessions.back().session_id = id;
       report_.sessions.back().source = source_;
-      auto session = std::make_unique<LiveSession>(key, timestamp_ns, report_.sessions.size() - 1);
+      auto session = std::make_unique<LiveSession>(key, timestamp_ns, report_.sessions.size() - 1,
+                                                   report_.options.stall_floor_ns);
       found = live_.emplace(key, std::move(session)).first;
     }
     cached_ = found->second.get();
@@ -131,7 +132,7 @@ class ReportBuilder::State {
       ++session.drops[static_cast<size_t>(roles.drop)];
       ++session.drop_series.at(now).drops[static_cast<size_t>(roles.drop)];
     }
-    if (roles.display) note_display(session, now, report_.options.stall_floor_ns);
+    if (roles.display) note_display(session, now);
     if (roles.ends_session) end_session(session);
   }
 
