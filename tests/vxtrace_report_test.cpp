@@ -332,6 +332,46 @@ TEST(ReportBuilder, KeysOpenPastTheHorizonAreLostAndForgotten) {
   EXPECT_EQ(network.lost, 100'000u);
 }
 
+// A packet in the reorder buffer flushed some time after it entered, with or
+// without a record of another session just before the flush (which lets a
+// sweep run): past the horizon it is lost in its step and its whole path,
+// whether a sweep found it first or not.
+TEST(ReportBuilder, AKeyFlushedPastTheHorizonIsLostWithOrWithoutASweep) {
+  struct Case {
+    uint64_t flushed_after;
+    bool record_before_flush;
+    bool lost;
+  };
+  const Case cases[] = {
+      {900 * kMs, false, false}, {900 * kMs, true, false}, {kSecond, false, false},
+      {1500 * kMs, false, true}, {1500 * kMs, true, true}, {90 * kSecond, false, true},
+  };
+  const size_t reorder = pair_index(EventKind::audio_reorder_buffer_packet_received,
+                                    EventKind::audio_reorder_buffer_packet_sent);
+  const size_t whole =
+      pair_index(EventKind::audio_packet_received, EventKind::audio_queue_packet_received);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.flushed_after) + (c.record_before_flush ? " swept" : ""));
+    ReportOptions options;
+    options.horizon_ns = kSecond;
+    Feed feed;
+    const uint64_t t0 = 10 * kSecond;
+    add_audio(feed, t0, EventKind::audio_packet_received, 3, 1);
+    add_audio(feed, t0, EventKind::audio_reorder_buffer_packet_received, 3, 1);
+    if (c.record_before_flush)
+      feed.add(t0 + c.flushed_after - kMs, EventKind::media_channel_play, session_payload{4});
+    feed.add(t0 + c.flushed_after, EventKind::audio_reorder_buffer_flush,
+             audio_flush_payload{3, 0});
+    ReportBuilder builder(options);
+    feed.into(builder);
+    const SessionFigures &three = builder.finish().sessions.at(0);
+    for (const size_t p : {reorder, whole}) {
+      EXPECT_EQ(three.stages[p].lost, c.lost ? 1u : 0u) << p;
+      EXPECT_EQ(three.stages[p].flushed, c.lost ? 0u : 1u) << p;
+    }
+  }
+}
+
 // Every record a new key of one of 50 sessions, all at one time: more than
 // the bounds allow, which cost what the report says and no more memory.
 TEST(ReportBuilder, HostileInputStaysWithinTheBoundsAndSaysWhatItCost) {

@@ -123,7 +123,7 @@ class ReportBuilder::State {
       stages_.leave(session, roles.left_pairs[i], keys, now);
     for (size_t i = 0; i < roles.entered_count; ++i)
       stages_.enter(session, roles.entered_stages[i], keys, now);
-    if (roles.flushed_stages != 0) stages_.flush(session, roles.flushed_stages);
+    if (roles.flushed_stages != 0) stages_.flush(session, roles.flushed_stages, now);
     if (roles.span_end >= 0)
       end_span(session.spans[static_cast<size_t>(roles.span_end)], now, horizon_ns());
     if (roles.span_begin >= 0)

@@ -2,24 +2,32 @@
 
 namespace vxtrace {
 
-void StageTracker::flush(LiveSession &session, uint32_t stage_bits) {
+void StageTracker::flush(LiveSession &session, uint32_t stage_bits, uint64_t now) {
   for (size_t stage = 0; stage_bits != 0; ++stage, stage_bits >>= 1)
-    if ((stage_bits & 1) != 0) flush_stage(session, stage);
+    if ((stage_bits & 1) != 0) flush_stage(session, stage, now);
 }
 
-// A key flushed from a step has left its chain: its whole path ends too.
-void StageTracker::flush_stage(LiveSession &session, size_t stage) {
+// A key flushed from a step has left its chain: its whole path ends too. A
+// key open longer than the horizon is lost, as a sweep before the flush would
+// have found it, so that the count does not depend on when sweeps come.
+void StageTracker::flush_stage(LiveSession &session, size_t stage, uint64_t now) {
   const KeyStage &flushed = stages()[stage];
   const std::optional<size_t> whole = whole_path_stage(flushed.chain);
   const bool propagate = whole && !flushed.whole_path;
-  const size_t flushed_keys = session.open[stage].remove_if([&](uint64_t key, uint64_t) {
-    if (propagate && session.open[*whole].close(key)) {
-      ++primary(session, *whole).flushed;
-      --keys_in_flight_;
+  const auto end_by_flush = [&](size_t ended_stage, uint64_t entered) {
+    PairState &counts = primary(session, ended_stage);
+    ++(expired(entered, now) ? counts.lost : counts.flushed);
+  };
+  const size_t flushed_keys = session.open[stage].remove_if([&](uint64_t key, uint64_t entered) {
+    if (propagate) {
+      if (const std::optional<uint64_t> whole_entered = session.open[*whole].close(key)) {
+        end_by_flush(*whole, *whole_entered);
+        --keys_in_flight_;
+      }
     }
+    end_by_flush(stage, entered);
     return true;
   });
-  primary(session, stage).flushed += flushed_keys;
   keys_in_flight_ -= flushed_keys;
 }
 

@@ -24,8 +24,9 @@ class StageTracker {
   void leave(LiveSession &session, size_t pair_index, const RecordKeys &keys, uint64_t now);
   // The stage's key of keys enters it at now.
   void enter(LiveSession &session, size_t stage, const RecordKeys &keys, uint64_t now);
-  // The stages of stage_bits are flushed: their open keys leave by a flush.
-  void flush(LiveSession &session, uint32_t stage_bits);
+  // The stages of stage_bits are flushed at now: their open keys leave by a
+  // flush, but those open longer than the horizon are lost, as at a sweep.
+  void flush(LiveSession &session, uint32_t stage_bits, uint64_t now);
   // Keys open longer than the horizon at now are lost and forgotten.
   void expire(LiveSession &session, uint64_t now);
   // The session or the trace ended: every key still open is lost.
@@ -36,9 +37,9 @@ class StageTracker {
   uint64_t keys_not_followed() const { return keys_not_followed_; }
 
  private:
-  void flush_stage(LiveSession &session, size_t stage);
+  void flush_stage(LiveSession &session, size_t stage, uint64_t now);
   bool expired(uint64_t entered_ns, uint64_t at_ns) const {
-    return elapsed(entered_ns, at_ns) > horizon_ns_;
+    return past_horizon(entered_ns, at_ns, horizon_ns_);
   }
 
   uint64_t horizon_ns_;
