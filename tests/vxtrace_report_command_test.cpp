@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,8 +98,8 @@ TEST(ReportCommand, FindsExactlyTheFaultsTheGeneratorInjected) {
     ASSERT_EQ(run_vxtrace(args, directory.path()).exit_status, 0);
     const json manifest = json::parse(read_file(manifest_path));
 
-    const vxtrace_test::ProcessResult result = run_vxtrace(
-        {"report", trace, "--json", "--stall-ms", "200", "--no-progress"}, directory.path());
+    const vxtrace_test::ProcessResult result =
+        run_vxtrace({"report", trace, "--json", "--no-progress"}, directory.path());
     ASSERT_EQ(result.exit_status, 0) << result.err;
     const json report = json::parse(result.out);
 
@@ -119,6 +121,142 @@ TEST(ReportCommand, FindsExactlyTheFaultsTheGeneratorInjected) {
     EXPECT_EQ(decoder.flushed, flushed_by_plan[1]);
     EXPECT_EQ(manifest["silences_injected"], c.silences);
     EXPECT_EQ(report["receiver"]["audio_sink"]["silence_writes"], manifest["silence_writes"]);
+  }
+}
+
+struct Generated {
+  json manifest;
+  json report;
+};
+
+// A trace of the realistic mix with faults, its manifest, and its report
+// with the default floor and horizon.
+Generated generate_and_report(const std::vector<std::string> &faults, uint64_t seed,
+                              const TemporaryDirectory &directory) {
+  const std::string trace = directory.file("agree.vxt");
+  const std::string manifest = directory.file("agree.json");
+  std::vector<std::string> args = {"generate",      "-o",         trace,    "--force",
+                                   "--events",      "100000",     "--seed", std::to_string(seed),
+                                   "--no-progress", "--manifest", manifest};
+  for (const std::string &fault : faults) args.insert(args.end(), {"--inject", fault});
+  const vxtrace_test::ProcessResult generated = run_vxtrace(args, directory.path());
+  EXPECT_EQ(generated.exit_status, 0) << generated.err;
+  const vxtrace_test::ProcessResult reported =
+      run_vxtrace({"report", trace, "--json", "--no-progress"}, directory.path());
+  EXPECT_EQ(reported.exit_status, 0) << reported.err;
+  if (generated.exit_status != 0 || reported.exit_status != 0) return {};
+  return {json::parse(read_file(manifest)), json::parse(reported.out)};
+}
+
+// Lost and flushed packets by session of one stage, as the manifest details
+// them and as the report finds them.
+std::map<uint64_t, StageTotals> manifest_losses(const json &manifest, const std::string &stage) {
+  std::map<uint64_t, StageTotals> by_session;
+  for (const json &loss : manifest["losses"]) {
+    if (loss["stage"] != stage) continue;
+    StageTotals sum;
+    for (const json &session : loss["sessions"]) {
+      EXPECT_EQ(session["count"],
+                session["lost"].get<uint64_t>() + session["flushed"].get<uint64_t>());
+      EXPECT_LE(session["first_entered"], session["last_entered"]);
+      StageTotals &totals = by_session[session["session_id"].get<uint64_t>()];
+      totals.lost += session["lost"].get<uint64_t>();
+      totals.flushed += session["flushed"].get<uint64_t>();
+      sum.lost += session["lost"].get<uint64_t>();
+      sum.flushed += session["flushed"].get<uint64_t>();
+    }
+    EXPECT_EQ(sum.lost, loss["lost"].get<uint64_t>());
+    EXPECT_EQ(sum.flushed, loss["flushed"].get<uint64_t>());
+  }
+  return by_session;
+}
+
+std::map<uint64_t, StageTotals> reported_losses(const json &report, const std::string &from,
+                                                const std::string &to) {
+  std::map<uint64_t, StageTotals> by_session;
+  for (const json &session : report["sessions"])
+    for (const json &stage : session["stages"])
+      if (stage["from"] == from && stage["to"] == to &&
+          (stage["lost"] != 0 || stage["flushed"] != 0)) {
+        StageTotals &totals = by_session[session["session_id"].get<uint64_t>()];
+        totals.lost += stage["lost"].get<uint64_t>();
+        totals.flushed += stage["flushed"].get<uint64_t>();
+      }
+  return by_session;
+}
+
+bool operator==(const StageTotals &a, const StageTotals &b) {
+  return a.lost == b.lost && a.flushed == b.flushed;
+}
+
+void PrintTo(const StageTotals &totals, std::ostream *out) {
+  *out << "lost " << totals.lost << " flushed " << totals.flushed;
+}
+
+// The manifest applies the report's own rules with its defaults, so the two
+// agree on every stall, whether a pause or a fixed latency made it, and on
+// every lost and flushed packet, session by session. The seeds are ones
+// whose traces end with none of the mix's own audio packets in the reorder
+// buffer or the decoder, so that every loss there is an injected one.
+TEST(ReportCommand, ManifestAgreesWithTheReportOnStallsAndLosses) {
+  struct Case {
+    std::vector<std::string> faults;
+    size_t least_stalls;  // over all seeds: the fault does make stalls
+  };
+  const Case cases[] = {
+      {{"latency@reorder:12ms"}, 1000},
+      {{"latency@decoder:5ms"}, 300},
+      {{"latency@display:30ms"}, 1000},
+      {{"latency@return:2ms"}, 0},
+      {{"stall@+1s:300ms"}, 3},
+      {{"stall@+1s:70ms", "stall@+3s:900ms"}, 3},
+      {{"lose@reorder:5", "latency@reorder:60000ms"}, 1000},
+      {{"lose@decoder:6", "stall@+2s:120ms", "latency@return:3ms"}, 3},
+      {{"lose@reorder:4", "lose@decoder:3", "latency@decoder:40ms", "stall@+1s:70ms"}, 1000},
+      {{"lose@reorder:9", "latency@display:20ms", "silence@+1s:50"}, 1000},
+  };
+  TemporaryDirectory directory;
+  for (const Case &c : cases) {
+    size_t stalls = 0;
+    for (const uint64_t seed : {3, 99, 2024}) {
+      SCOPED_TRACE(c.faults.front() + " (" + std::to_string(c.faults.size()) + " faults), seed " +
+                   std::to_string(seed));
+      const Generated g = generate_and_report(c.faults, seed, directory);
+      ASSERT_FALSE(g.manifest.is_null());
+      EXPECT_EQ(reported_stalls(g.report), injected_stalls(g.manifest));
+      stalls += g.manifest["stalls"].size();
+      EXPECT_EQ(reported_losses(g.report, kReorderIn, kReorderOut),
+                manifest_losses(g.manifest, "reorder"));
+      EXPECT_EQ(reported_losses(g.report, kDecoderIn, kDecoderOut),
+                manifest_losses(g.manifest, "decoder"));
+    }
+    EXPECT_GE(stalls, c.least_stalls) << c.faults.front();
+  }
+}
+
+// Packets kept in the reorder buffer while every packet that leaves it takes
+// a minute: a flush more than the horizon after a packet entered finds it
+// lost, in the manifest as in the report, however the sweeps fell.
+TEST(ReportCommand, ManifestCountsPacketsFlushedPastTheHorizonAsLost) {
+  struct Case {
+    uint64_t seed;
+    uint64_t lost;
+    uint64_t flushed;
+  };
+  const Case cases[] = {{4, 5, 0}, {11, 1, 4}};
+  TemporaryDirectory directory;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.seed);
+    const Generated g =
+        generate_and_report({"lose@reorder:5", "latency@reorder:60000ms"}, c.seed, directory);
+    ASSERT_FALSE(g.manifest.is_null());
+    ASSERT_EQ(g.manifest["losses"].size(), 1u);
+    EXPECT_EQ(g.manifest["losses"][0]["lost"], c.lost);
+    EXPECT_EQ(g.manifest["losses"][0]["flushed"], c.flushed);
+    const StageTotals reorder = stage_totals(g.report, kReorderIn, kReorderOut);
+    EXPECT_EQ(reorder.lost, c.lost);
+    EXPECT_EQ(reorder.flushed, c.flushed);
+    EXPECT_EQ(reported_stalls(g.report), injected_stalls(g.manifest));
   }
 }
 
@@ -321,6 +459,62 @@ TEST(ReportCommand, ManifestCountsTheSilencesInTheTrace) {
     EXPECT_EQ(account["silence_writes"].get<uint64_t>(), silence_writes);
     EXPECT_LE(account["silences_injected"].get<uint64_t>(), silence_writes);
     EXPECT_GT(account["silences_injected"].get<uint64_t>(), 0u);
+  }
+}
+
+// Per silence fault, the manifest tells when its first write went into the
+// trace (a silence write stands there, no earlier than the fault's offset)
+// and how many of its writes the trace holds: none when the trace ends first.
+TEST(ReportCommand, ManifestTellsWhenEachSilenceFaultBegan) {
+  struct Fault {
+    const char *text;
+    uint64_t after_ns;
+    uint64_t writes;
+  };
+  struct Case {
+    const char *events;
+    std::vector<Fault> faults;
+  };
+  const uint64_t second = 1'000'000'000;
+  const Case cases[] = {
+      {"60000", {{"silence@+1s:5", second, 5}, {"silence@+2s:7", 2 * second, 7}}},
+      {"30000", {{"silence:2", 0, 2}, {"silence@+1s:3", second, 3}, {"silence@+9s:4", 0, 0}}},
+  };
+  TemporaryDirectory directory;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.faults.front().text);
+    const std::string trace = directory.file("s.vxt");
+    const std::string manifest = directory.file("m.json");
+    std::vector<std::string> args = {"generate",   "-o",     trace,          "--force",
+                                     "--events",   c.events, "--seed",       "5",
+                                     "--manifest", manifest, "--no-progress"};
+    for (const Fault &fault : c.faults) args.insert(args.end(), {"--inject", fault.text});
+    ASSERT_EQ(run_vxtrace(args, directory.path()).exit_status, 0);
+    const json account = json::parse(read_file(manifest));
+    const json report = json::parse(
+        run_vxtrace({"report", "--json", "--no-progress", trace}, directory.path()).out);
+    const uint64_t trace_begins = report["first_timestamp"].get<uint64_t>();
+    ASSERT_EQ(account["injected_silences"].size(), c.faults.size());
+    uint64_t writes = 0;
+    for (size_t i = 0; i < c.faults.size(); ++i) {
+      SCOPED_TRACE(c.faults[i].text);
+      const json &injected = account["injected_silences"][i];
+      EXPECT_EQ(injected["writes"], c.faults[i].writes);
+      writes += injected["writes"].get<uint64_t>();
+      const uint64_t first = injected["first"].get<uint64_t>();
+      if (c.faults[i].writes == 0) {
+        EXPECT_EQ(first, 0u);
+        continue;
+      }
+      EXPECT_GE(first, trace_begins + c.faults[i].after_ns);
+      const std::string at_first =
+          run_vxtrace({"dump", "--no-progress", "--begin", std::to_string(first), "--end",
+                       std::to_string(first + 1), trace},
+                      directory.path())
+              .out;
+      EXPECT_NE(at_first.find("/velocast/audio_sink_write_silence"), std::string::npos) << at_first;
+    }
+    EXPECT_EQ(account["silences_injected"], writes);
   }
 }
 

@@ -17,8 +17,9 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "measure/display_cadence.h"
+#include "measure/histogram.h"
 #include "pipeline/record_fields.h"
-#include "report/histogram.h"
 #include "report/open_keys.h"
 #include "report/report_builder.h"
 #include "report/report_writers.h"
@@ -297,6 +298,46 @@ TEST(ReportBuilder, KeysOpenPastTheHorizonAreLostAndForgotten) {
   EXPECT_EQ(network.lost, 100'000u);
 }
 
+// A packet in the reorder buffer flushed some time after it entered, with or
+// without a record of another session just before the flush (which lets a
+// sweep run): past the horizon it is lost in its step and its whole path,
+// whether a sweep found it first or not.
+TEST(ReportBuilder, AKeyFlushedPastTheHorizonIsLostWithOrWithoutASweep) {
+  struct Case {
+    uint64_t flushed_after;
+    bool record_before_flush;
+    bool lost;
+  };
+  const Case cases[] = {
+      {900 * kMs, false, false}, {900 * kMs, true, false}, {kSecond, false, false},
+      {1500 * kMs, false, true}, {1500 * kMs, true, true}, {90 * kSecond, false, true},
+  };
+  const size_t reorder = pair_index(EventKind::audio_reorder_buffer_packet_received,
+                                    EventKind::audio_reorder_buffer_packet_sent);
+  const size_t whole =
+      pair_index(EventKind::audio_packet_received, EventKind::audio_queue_packet_received);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.flushed_after) + (c.record_before_flush ? " swept" : ""));
+    ReportOptions options;
+    options.horizon_ns = kSecond;
+    Feed feed;
+    const uint64_t t0 = 10 * kSecond;
+    add_audio(feed, t0, EventKind::audio_packet_received, 3, 1);
+    add_audio(feed, t0, EventKind::audio_reorder_buffer_packet_received, 3, 1);
+    if (c.record_before_flush)
+      feed.add(t0 + c.flushed_after - kMs, EventKind::media_channel_play, session_payload{4});
+    feed.add(t0 + c.flushed_after, EventKind::audio_reorder_buffer_flush,
+             audio_flush_payload{3, 0});
+    ReportBuilder builder(options);
+    feed.into(builder);
+    const SessionFigures &three = builder.finish().sessions.at(0);
+    for (const size_t p : {reorder, whole}) {
+      EXPECT_EQ(three.stages[p].lost, c.lost ? 1u : 0u) << p;
+      EXPECT_EQ(three.stages[p].flushed, c.lost ? 0u : 1u) << p;
+    }
+  }
+}
+
 // Every record a new key of one of 50 sessions, all at one time: more than
 // the bounds allow, which cost what the report says and no more memory.
 TEST(ReportBuilder, HostileInputStaysWithinTheBoundsAndSaysWhatItCost) {
@@ -364,6 +405,40 @@ TEST(ReportBuilder, StallsAreIntervalsOverTwiceTheMedianAndTheFloor) {
     if (floor == 50 * kMs) expected.insert(expected.begin(), {times[1201], 60 * kMs});
     EXPECT_EQ(stalls, expected) << "floor " << floor;
     EXPECT_FALSE(display.stalls_incomplete);
+  }
+}
+
+// A session with more stalls than candidates are kept lists the longest
+// ones and says that there are more; up to the bound it lists all of them.
+TEST(DisplayCadence, KeepsTheLongestStallsWithinItsBound) {
+  struct Case {
+    size_t stalls;
+    size_t listed;
+    bool incomplete;
+  };
+  const Case cases[] = {{0, 0, false},
+                        {kMaxStallCandidates - 1, kMaxStallCandidates - 1, false},
+                        {kMaxStallCandidates, kMaxStallCandidates, false},
+                        {kMaxStallCandidates + 1, kMaxStallCandidates, true},
+                        {3 * kMaxStallCandidates, kMaxStallCandidates, true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.stalls);
+    DisplayCadence cadence;
+    uint64_t t = kSecond;
+    EXPECT_FALSE(cadence.add(t).has_value());
+    // Twenty frames at 60 per second before each stall, whose gaps grow.
+    for (size_t stall = 0; stall < c.stalls; ++stall) {
+      for (int frame = 0; frame < 20; ++frame) EXPECT_EQ(cadence.add(t += 16 * kMs), 16 * kMs);
+      cadence.add(t += kDefaultStallFloorNs + stall * kUs);
+    }
+    const FoundStalls found = cadence.stalls();
+    EXPECT_EQ(cadence.frames(), 1 + c.stalls * 21);
+    ASSERT_EQ(found.stalls.size(), c.listed);
+    EXPECT_EQ(found.incomplete, c.incomplete);
+    EXPECT_TRUE(std::is_sorted(found.stalls.begin(), found.stalls.end(),
+                               [](const Stall &a, const Stall &b) { return a.at_ns < b.at_ns; }));
+    for (size_t i = 0; i < found.stalls.size(); ++i)
+      EXPECT_EQ(found.stalls[i].gap_ns, kDefaultStallFloorNs + (c.stalls - c.listed + i) * kUs);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "generate/event_emitter.h"
 
+#include <algorithm>
+
 #include "generate/new_session.h"
 
 namespace vxtrace {

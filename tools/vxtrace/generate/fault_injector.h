@@ -1,36 +1,31 @@
 // Applies a FaultPlan while a trace is written, and keeps its account.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
 #include "generate/fault_plan.h"
 #include "generate/generated_kinds.h"
+#include "measure/display_cadence.h"
 
 namespace vxtrace {
 
 // Applies a FaultPlan while the trace is written and keeps the account of
-// what each fault left behind, by the rules a reader applies: a stall shows
-// in each session at its first displayed frame after the pause; a packet
-// that never leaves its stage is flushed by its session's audio flushes and
-// lost otherwise; a stage of fixed latency is left that long after the
-// entering record just before.
+// what each fault left behind, by the rules the report applies with its
+// defaults: a session's stalls are those its display cadence yields (a
+// session lasts to network_session_destroyed or to the end of the trace); a
+// packet that never leaves its stage is flushed by its session's audio
+// flushes within the horizon and lost otherwise; a stage of fixed latency is
+// left that long after the entering record just before.
 class FaultInjector {
  public:
-  FaultInjector(const FaultPlan &plan, FaultAccount *account) : plan_(plan), account_(account) {
-    std::sort(plan_.stalls.begin(), plan_.stalls.end(),
-              [](const auto &a, const auto &b) { return a.after_ns < b.after_ns; });
-    account_->losses.clear();
-    for (const FaultPlan::Loss &loss : plan_.losses) account_->losses.push_back({loss.stage});
-    account_->latencies.clear();
-    for (const FaultPlan::Latency &latency : plan_.latencies)
-      account_->latencies.push_back({latency.stage, latency.latency_ns});
-  }
-  ~FaultInjector() {
-    for (const OpenLoss &open : open_losses_) ++account_->losses[open.plan_index].lost;
-  }
+  FaultInjector(const FaultPlan &plan, FaultAccount *account);
+  // Settles the account: the sessions still open end with the trace.
+  ~FaultInjector();
+  FaultInjector(const FaultInjector &) = delete;
+  FaultInjector &operator=(const FaultInjector &) = delete;
 
   // The timestamp of an event that would come at natural_ns.
   uint64_t timestamp_for(size_t kind, uint32_t session_id, uint64_t natural_ns) {
@@ -48,54 +43,52 @@ class FaultInjector {
 
   void after_emit(size_t kind, uint32_t session_id, uint64_t now_ns) {
     if (kind == kind_index(EventKind::video_stream_frame_displayed)) {
-      auto previous = last_display_ns_.find(session_id);
-      if (previous != last_display_ns_.end() && previous->second < last_pause_ns_)
-        account_->stalls.push_back({session_id, now_ns, now_ns - previous->second});
-      last_display_ns_[session_id] = now_ns;
+      cadences_.try_emplace(session_id).first->second.add(now_ns);
     } else if (kind == kind_index(EventKind::audio_sink_write_silence)) {
       ++account_->silence_writes;
     } else if (kind == kind_index(EventKind::audio_reorder_buffer_flush)) {
-      flush(session_id, LossStage::reorder);
-    } else if (kind == kind_index(EventKind::audio_flush) ||
-               kind == kind_index(EventKind::network_session_destroyed)) {
-      flush(session_id, LossStage::reorder);
-      flush(session_id, LossStage::decoder);
+      flush(session_id, LossStage::reorder, now_ns);
+    } else if (kind == kind_index(EventKind::audio_flush)) {
+      flush(session_id, LossStage::reorder, now_ns);
+      flush(session_id, LossStage::decoder, now_ns);
+    } else if (kind == kind_index(EventKind::network_session_destroyed)) {
+      end_session(session_id, now_ns);
     }
-    if (kind == kind_index(EventKind::network_session_destroyed))
-      last_display_ns_.erase(session_id);
     last_kind_ = kind;
     last_session_id_ = session_id;
     last_ns_ = now_ns;
   }
 
-  // Whether the packet that just entered stage is to stay there; counts it.
-  bool lose_packet(LossStage stage, uint32_t session_id) {
-    for (size_t i = 0; i < plan_.losses.size(); ++i) {
-      if (plan_.losses[i].stage != stage || plan_.losses[i].count == 0) continue;
-      --plan_.losses[i].count;
-      open_losses_.push_back({session_id, stage, i});
-      return true;
-    }
-    return false;
-  }
+  // Whether the packet that the last event put into stage is to stay there;
+  // counts it.
+  bool lose_packet(LossStage stage, uint32_t session_id);
 
-  // Silence writes due at now_ns; they count as injected once written.
-  uint64_t silences_due(uint64_t now_ns) {
-    uint64_t due = 0;
-    for (FaultPlan::Silence &silence : plan_.silences) {
-      if (silence.count == 0 || now_ns - first_ns_ < silence.after_ns || first_ns_ == 0) continue;
-      due += silence.count;
+  // Calls queue(fault, count) for every silence fault due at now_ns (its
+  // index in the plan and its writes), once.
+  template <class Queue>
+  void take_due_silences(uint64_t now_ns, Queue &&queue) {
+    for (size_t i = 0; i < plan_.silences.size(); ++i) {
+      FaultPlan::Silence &silence = plan_.silences[i];
+      if (silence.count == 0 || first_ns_ == 0 || now_ns - first_ns_ < silence.after_ns) continue;
+      queue(i, silence.count);
       silence.count = 0;
     }
-    return due;
   }
-  void silence_written() { ++account_->silences_injected; }
+  // A silence write of the fault went into the trace at now_ns: counted as
+  // injected only then.
+  void silence_written(size_t fault, uint64_t now_ns) {
+    ++account_->silences_injected;
+    FaultAccount::SilencesSeen &seen = account_->injected_silences[fault];
+    if (seen.writes++ == 0) seen.first_ns = now_ns;
+  }
 
  private:
   struct OpenLoss {
     uint32_t session_id;
     LossStage stage;
     size_t plan_index;
+    size_t session_index;  // in the account's sessions of its loss
+    uint64_t entered_ns;
   };
 
   // The pause to add before an event at now_ns.
@@ -105,7 +98,6 @@ class FaultInjector {
         next_stall_ >= plan_.stalls.size() ||
         now_ns - first_ns_ < plan_.stalls[next_stall_].after_ns)
       return 0;
-    last_pause_ns_ = now_ns;
     return plan_.stalls[next_stall_++].pause_ns;
   }
 
@@ -122,23 +114,24 @@ class FaultInjector {
     return std::nullopt;
   }
 
-  void flush(uint32_t session_id, LossStage stage) {
-    auto flushed = [&](const OpenLoss &open) {
-      if (open.session_id != session_id || open.stage != stage) return false;
-      ++account_->losses[open.plan_index].flushed;
-      return true;
-    };
-    open_losses_.erase(std::remove_if(open_losses_.begin(), open_losses_.end(), flushed),
-                       open_losses_.end());
-  }
+  // The session's lost packets in stage leave by a flush at now_ns.
+  void flush(uint32_t session_id, LossStage stage, uint64_t now_ns);
+  // network_session_destroyed: the session's audio stages are flushed, its
+  // stalls fixed, and a later session of its id is a new one.
+  void end_session(uint32_t session_id, uint64_t now_ns);
+  void take_stalls(uint32_t session_id, const DisplayCadence &cadence);
+  void count_loss(const OpenLoss &open, bool lost);
+  size_t loss_session_index(size_t plan_index, uint32_t session_id);
 
   FaultPlan plan_;  // a copy, whose counts run down
   FaultAccount *account_;
   size_t next_stall_ = 0;
   uint64_t first_ns_ = 0;
-  uint64_t last_pause_ns_ = 0;
-  std::unordered_map<uint32_t, uint64_t> last_display_ns_;
+  std::unordered_map<uint32_t, DisplayCadence> cadences_;  // of the live sessions
   std::vector<OpenLoss> open_losses_;
+  // Of the live sessions: (plan index << 32 | session id) to the index in
+  // the loss's sessions.
+  std::unordered_map<uint64_t, size_t> loss_sessions_;
   size_t last_kind_ = kKindCount;  // none yet
   uint32_t last_session_id_ = 0;
   uint64_t last_ns_ = 0;

@@ -175,6 +175,27 @@ const char *loss_stage_name(LossStage stage) {
   return stage == LossStage::reorder ? "reorder" : "decoder";
 }
 
+namespace {
+
+void write_loss_sessions(JsonWriter &json,
+                         const std::vector<FaultAccount::LossInSession> &sessions) {
+  json.key("sessions");
+  json.open('[');
+  for (const FaultAccount::LossInSession &session : sessions) {
+    json.open('{');
+    json.member("session_id", session.session_id);
+    json.member("first_entered", session.first_entered_ns);
+    json.member("last_entered", session.last_entered_ns);
+    json.member("count", session.count);
+    json.member("lost", session.lost);
+    json.member("flushed", session.flushed);
+    json.close('}');
+  }
+  json.close(']');
+}
+
+}  // namespace
+
 std::string fault_account_json(const FaultAccount &account) {
   std::string out;
   JsonWriter json(out);
@@ -196,6 +217,7 @@ std::string fault_account_json(const FaultAccount &account) {
     json.member_text("stage", loss_stage_name(loss.stage));
     json.member("lost", loss.lost);
     json.member("flushed", loss.flushed);
+    write_loss_sessions(json, loss.sessions);
     json.close('}');
   }
   json.close(']');
@@ -210,6 +232,15 @@ std::string fault_account_json(const FaultAccount &account) {
     json.member_text("to", short_name(latency.stage->to));
     json.member("latency_ns", latency.latency_ns);
     json.member("keys", latency.keys);
+    json.close('}');
+  }
+  json.close(']');
+  json.key("injected_silences");
+  json.open('[');
+  for (const FaultAccount::SilencesSeen &silences : account.injected_silences) {
+    json.open('{');
+    json.member("first", silences.first_ns);
+    json.member("writes", silences.writes);
     json.close('}');
   }
   json.close(']');

@@ -77,14 +77,25 @@ std::optional<std::string> add_fault(const std::string &text, FaultPlan *plan);
 struct FaultAccount {
   struct StallSeen {
     uint32_t session_id;
-    uint64_t at_ns;   // the displayed frame after the pause
+    uint64_t at_ns;   // the displayed frame that ended the interval
     uint64_t gap_ns;  // since the session's previous displayed frame
   };
+  // The stalls of every session by the report's rule and default floor
+  // (DisplayCadence), whatever made them: a pause or a fixed latency.
   std::vector<StallSeen> stalls;
+  struct LossInSession {
+    uint32_t session_id;
+    uint64_t first_entered_ns;  // the first and last lost packet's entering record
+    uint64_t last_entered_ns;
+    uint64_t count = 0;  // lost + flushed
+    uint64_t lost = 0;
+    uint64_t flushed = 0;
+  };
   struct LossSeen {
     LossStage stage;
-    uint64_t lost = 0;     // still open at the end of the trace
-    uint64_t flushed = 0;  // ended by a flush of their session
+    uint64_t lost = 0;     // open at the end of the trace, or flushed past the horizon
+    uint64_t flushed = 0;  // ended by a flush of their session within the horizon
+    std::vector<LossInSession> sessions;  // in order of their first lost packet
   };
   std::vector<LossSeen> losses;  // one per planned loss
   uint64_t silences_injected = 0;
@@ -95,6 +106,11 @@ struct FaultAccount {
     uint64_t keys = 0;  // that left the stage exactly latency_ns after entering
   };
   std::vector<LatencySeen> latencies;  // one per planned latency
+  struct SilencesSeen {
+    uint64_t first_ns = 0;  // the first injected write; 0 when none was written
+    uint64_t writes = 0;    // those written before the trace ended
+  };
+  std::vector<SilencesSeen> injected_silences;  // one per planned silence
 };
 
 // Why the faults of plan do not fit a trace of events data records, or

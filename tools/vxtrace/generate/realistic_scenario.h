@@ -39,7 +39,8 @@ class RealisticScenario {
       slip_in_due_ = false;
     }
     if (faults_ != nullptr && may_interpose)
-      queue_silences(faults_->silences_due(emitter.now_ns()));
+      faults_->take_due_silences(
+          emitter.now_ns(), [&](size_t fault, uint64_t count) { queue_silences(fault, count); });
     while (pending_.empty()) start_activity();
     const Step step = pop_pending();
     SessionState &session = session_by_id(step.session_id);
@@ -47,16 +48,19 @@ class RealisticScenario {
     if (step.kind == kind_index(EventKind::network_session_destroyed)) end_session(step.session_id);
     // Counted as written: silences still queued when the trace ends are not
     // in it.
-    if (step.injected_silence && ok) faults_->silence_written();
+    if (step.silence_fault != kNoFault && ok)
+      faults_->silence_written(step.silence_fault, emitter.now_ns());
     if (faults_ != nullptr) lose_packet_if_planned(step, emitter);
     return ok;
   }
 
  private:
+  static constexpr uint32_t kNoFault = UINT32_MAX;
+
   struct Step {
     size_t kind;
     uint32_t session_id;
-    bool injected_silence = false;
+    uint32_t silence_fault = kNoFault;  // the silence fault that injected it (index in the plan)
   };
 
   struct Activity {
@@ -64,9 +68,10 @@ class RealisticScenario {
     std::vector<size_t> chain;
   };
 
-  void queue_silences(uint64_t count) {
+  void queue_silences(size_t fault, uint64_t count) {
     for (uint64_t i = 0; i < count; ++i)
-      push_front({kind_index(EventKind::audio_sink_write_silence), live_session().id, true});
+      push_front({kind_index(EventKind::audio_sink_write_silence), live_session().id,
+                  static_cast<uint32_t>(fault)});
   }
 
   // A packet kept in its stage: the rest of its way through the audio

@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "measure/display_cadence.h"
+#include "measure/histogram.h"
+#include "measure/horizon.h"
 #include "pipeline/pipeline_model.h"
-#include "report/histogram.h"
 #include "report/open_keys.h"
 #include "report/report.h"
 #include "report/window_series.h"
@@ -17,13 +20,6 @@
 namespace vxtrace {
 
 inline constexpr uint64_t kNone = UINT64_MAX;
-// Stall candidates kept per session: the stalls are the longest intervals, so
-// keeping the longest candidates keeps every stall while they are fewer.
-inline constexpr size_t kMaxStallCandidates = 1000;
-
-inline uint64_t elapsed(uint64_t from_ns, uint64_t to_ns) {
-  return to_ns > from_ns ? to_ns - from_ns : 0;
-}
 
 struct DisplayCell {
   uint64_t longest_ns = 0;
@@ -51,32 +47,6 @@ struct SpanState {
   uint64_t open_since = kNone;
   LogHistogram durations;
   uint64_t unfinished = 0;
-};
-
-inline bool longer(const Stall &a, const Stall &b) {
-  return a.gap_ns > b.gap_ns;
-}
-
-struct DisplayState {
-  uint64_t last_ns = kNone;
-  uint64_t frames = 0;
-  LogHistogram intervals;
-  std::vector<Stall> candidates;  // a min-heap by gap once full
-  bool candidates_dropped = false;
-
-  void offer(Stall stall) {
-    if (candidates.size() < kMaxStallCandidates) {
-      candidates.push_back(stall);
-      if (candidates.size() == kMaxStallCandidates)
-        std::make_heap(candidates.begin(), candidates.end(), longer);
-      return;
-    }
-    candidates_dropped = true;
-    if (stall.gap_ns <= candidates.front().gap_ns) return;
-    std::pop_heap(candidates.begin(), candidates.end(), longer);
-    candidates.back() = stall;
-    std::push_heap(candidates.begin(), candidates.end(), longer);
-  }
 };
 
 // What a stage of a session did wrong, for the findings: keys held longer
@@ -129,10 +99,11 @@ struct DropBurst {
 
 // A session still receiving records.
 struct LiveSession {
-  LiveSession(uint64_t session_key, uint64_t first_record_ns, size_t index)
+  LiveSession(uint64_t session_key, uint64_t first_record_ns, size_t index, uint64_t stall_floor_ns)
       : key(session_key),
         first_ns(first_record_ns),
         figures_index(index),
+        display(stall_floor_ns),
         display_series(first_record_ns),
         drop_series(first_record_ns) {}
 
@@ -148,7 +119,7 @@ struct LiveSession {
   std::vector<StageIncidents> incidents = std::vector<StageIncidents>(stages().size());
   std::array<DropBurst, kSessionDropCount> drop_bursts{};
   uint64_t worst_finding = 0;  // the severity of its most severe finding + 1; 0 for none
-  DisplayState display;
+  DisplayCadence display;
   WindowSeries<DisplayCell> display_series;
   WindowSeries<DropCell> drop_series;
 };
@@ -165,20 +136,12 @@ void end_span(SpanState &span, uint64_t now, uint64_t horizon_ns);
 // A span open longer than the horizon at now is unfinished and forgotten.
 void expire_span(SpanState &span, uint64_t now, uint64_t horizon_ns);
 
-// A frame displayed at now: the interval since the one before, and a stall
-// candidate when it is at least stall_floor_ns.
-inline void note_display(LiveSession &session, uint64_t now, uint64_t stall_floor_ns) {
-  DisplayState &display = session.display;
-  ++display.frames;
+// A frame displayed at now: into the session's cadence and its plot series.
+inline void note_display(LiveSession &session, uint64_t now) {
   DisplayCell &cell = session.display_series.at(now);
   ++cell.frames;
-  if (display.last_ns != kNone) {
-    const uint64_t gap = elapsed(display.last_ns, now);
-    display.intervals.add(gap);
-    cell.longest_ns = std::max(cell.longest_ns, gap);
-    if (gap >= stall_floor_ns) display.offer({now, gap});
-  }
-  display.last_ns = std::min(now, kNone - 1);
+  if (const std::optional<uint64_t> gap = session.display.add(now))
+    cell.longest_ns = std::max(cell.longest_ns, *gap);
 }
 
 }  // namespace vxtrace

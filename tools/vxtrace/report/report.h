@@ -11,17 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "measure/display_cadence.h"
+#include "measure/horizon.h"
 #include "pipeline/pipeline_model.h"
 #include "report/findings.h"
 
 namespace vxtrace {
 
 struct ReportOptions {
-  uint64_t horizon_ns = 60'000'000'000;  // a key open longer is lost and forgotten
-  uint64_t stall_floor_ns = 50'000'000;  // the shortest display interval that can stall
-  uint64_t hold_ns = 100'000'000;        // a key flushed after waiting longer was held
-  uint64_t silence_run = 5;              // consecutive silence writes that make a finding
-  size_t plotted_sessions = 16;          // sessions with plots in the page
+  uint64_t horizon_ns = kDefaultHorizonNs;         // a key open longer is lost and forgotten
+  uint64_t stall_floor_ns = kDefaultStallFloorNs;  // the shortest display interval that can stall
+  size_t plotted_sessions = 16;                    // sessions with plots in the page
+  uint64_t hold_ns = 100'000'000;                  // a key flushed after waiting longer was held
+  uint64_t silence_run = 5;                        // consecutive silence writes that make a finding
   // How the text shows them:
   size_t findings_shown = 20;  // the first findings; 0 for all
   bool all_sessions = false;   // every session, not only those with findings
@@ -54,11 +56,6 @@ struct StageFigures {
 struct SpanFigures {
   Durations duration;
   uint64_t unfinished = 0;  // begun and never ended (or replaced by a new begin)
-};
-
-struct Stall {
-  uint64_t at_ns = 0;   // the displayed frame that ended the interval
-  uint64_t gap_ns = 0;  // the interval
 };
 
 struct DisplayFigures {

@@ -123,7 +123,8 @@ class ReportBuilder::State {
       report_.sessions.emplace_back();
       report_.sessions.back().session_id = id;
       report_.sessions.back().source = source_;
-      auto session = std::make_unique<LiveSession>(key, timestamp_ns, report_.sessions.size() - 1);
+      auto session = std::make_unique<LiveSession>(key, timestamp_ns, report_.sessions.size() - 1,
+                                                   report_.options.stall_floor_ns);
       found = live_.emplace(key, std::move(session)).first;
     }
     cached_ = found->second.get();
@@ -153,7 +154,7 @@ class ReportBuilder::State {
     if (roles.span_begin >= 0)
       begin_span(session.spans[static_cast<size_t>(roles.span_begin)], now);
     if (roles.drop >= 0) note_drop(session, static_cast<size_t>(roles.drop), now);
-    if (roles.display) note_display(session, now, report_.options.stall_floor_ns);
+    if (roles.display) note_display(session, now);
     if (roles.ends_session) end_session(session);
   }
 

@@ -8,6 +8,8 @@
 
 #include "cli/command.h"
 #include "core/options.h"
+#include "measure/display_cadence.h"
+#include "measure/horizon.h"
 
 namespace vxtrace {
 
@@ -16,8 +18,8 @@ struct ReportCommandOptions {
   bool json = false;
   std::string html;    // the page's file; empty for none
   std::string output;  // the text or JSON; empty or "-" for standard output
-  uint64_t stall_ms = 50;
-  uint64_t horizon_s = 60;
+  uint64_t stall_ms = kDefaultStallFloorNs / 1'000'000;
+  uint64_t horizon_s = kDefaultHorizonNs / 1'000'000'000;
   uint64_t hold_ms = 100;
   uint64_t silence_run = 5;
   uint64_t findings = 20;  // shown in the text; 0 for all

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <utility>
 
 namespace vxtrace {
 namespace {
@@ -35,19 +36,12 @@ std::vector<SessionPlots::Bar> bars_of(const LogHistogram &histogram) {
   return bars;
 }
 
-// The stalls are the candidates longer than twice the median interval; as
-// long as fewer stalls than candidates were kept, none is missing.
-void fix_display(const DisplayState &display, DisplayFigures &figures) {
-  figures.frames = display.frames;
-  figures.interval = durations_of(display.intervals);
-  const uint64_t median = figures.interval.p50_ns;
-  const uint64_t threshold = median > UINT64_MAX / 2 ? UINT64_MAX : 2 * median;
-  for (const Stall &candidate : display.candidates)
-    if (candidate.gap_ns > threshold) figures.stalls.push_back(candidate);
-  std::sort(figures.stalls.begin(), figures.stalls.end(),
-            [](const Stall &a, const Stall &b) { return a.at_ns < b.at_ns; });
-  figures.stalls_incomplete =
-      display.candidates_dropped && figures.stalls.size() == display.candidates.size();
+void fix_display(const DisplayCadence &display, DisplayFigures &figures) {
+  figures.frames = display.frames();
+  figures.interval = durations_of(display.intervals());
+  FoundStalls found = display.stalls();
+  figures.stalls = std::move(found.stalls);
+  figures.stalls_incomplete = found.incomplete;
 }
 
 SessionPlots plots_of(const LiveSession &session) {

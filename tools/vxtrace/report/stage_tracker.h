@@ -27,7 +27,8 @@ class StageTracker {
   // The stage's key of keys enters it at now.
   void enter(LiveSession &session, size_t stage, const RecordKeys &keys, uint64_t now);
   // The stages of stage_bits are flushed at now: their open keys leave by a
-  // flush, and those that waited longer than the hold limit were held.
+  // flush, and those that waited longer than the hold limit were held; but
+  // those open longer than the horizon are lost, as at a sweep.
   void flush(LiveSession &session, uint32_t stage_bits, uint64_t now);
   // Keys open longer than the horizon at now are lost and forgotten.
   void expire(LiveSession &session, uint64_t now);
@@ -48,7 +49,7 @@ class StageTracker {
     if (!stages()[stage].whole_path) session.incidents[stage].note_lost(entered_ns);
   }
   bool expired(uint64_t entered_ns, uint64_t at_ns) const {
-    return elapsed(entered_ns, at_ns) > horizon_ns_;
+    return past_horizon(entered_ns, at_ns, horizon_ns_);
   }
 
   uint64_t horizon_ns_;

@@ -1,4 +1,4 @@
-#include "report/histogram.h"
+#include "measure/histogram.h"
 
 #include <algorithm>
 #include <bit>
