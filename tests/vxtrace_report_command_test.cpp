@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -132,7 +133,8 @@ struct Generated {
 // A trace of the realistic mix with faults, its manifest, and its report
 // with the default floor and horizon.
 Generated generate_and_report(const std::vector<std::string> &faults, uint64_t seed,
-                              const TemporaryDirectory &directory) {
+                              const TemporaryDirectory &directory,
+                              const std::vector<std::string> &report_options = {}) {
   const std::string trace = directory.file("agree.vxt");
   const std::string manifest = directory.file("agree.json");
   std::vector<std::string> args = {"generate",      "-o",         trace,    "--force",
@@ -141,8 +143,9 @@ Generated generate_and_report(const std::vector<std::string> &faults, uint64_t s
   for (const std::string &fault : faults) args.insert(args.end(), {"--inject", fault});
   const vxtrace_test::ProcessResult generated = run_vxtrace(args, directory.path());
   EXPECT_EQ(generated.exit_status, 0) << generated.err;
-  const vxtrace_test::ProcessResult reported =
-      run_vxtrace({"report", trace, "--json", "--no-progress"}, directory.path());
+  std::vector<std::string> report_args = {"report", trace, "--json", "--no-progress"};
+  report_args.insert(report_args.end(), report_options.begin(), report_options.end());
+  const vxtrace_test::ProcessResult reported = run_vxtrace(report_args, directory.path());
   EXPECT_EQ(reported.exit_status, 0) << reported.err;
   if (generated.exit_status != 0 || reported.exit_status != 0) return {};
   return {json::parse(read_file(manifest)), json::parse(reported.out)};
@@ -231,6 +234,66 @@ TEST(ReportCommand, ManifestAgreesWithTheReportOnStallsAndLosses) {
                 manifest_losses(g.manifest, "decoder"));
     }
     EXPECT_GE(stalls, c.least_stalls) << c.faults.front();
+  }
+}
+
+std::vector<json> findings_of_kind(const json &report, const std::string &kind) {
+  std::vector<json> found;
+  for (const json &finding : report["findings"])
+    if (finding["kind"] == kind) found.push_back(finding);
+  return found;
+}
+
+// Every injected fault is a finding with the manifest's session, time and
+// count: each stall; per session and stage the packets kept until a flush
+// (held, with a hold limit of 1 ms, which any of them exceeds) or to the end
+// (lost); each silence run. Without faults the mix has none of the three
+// kinds that only a fault makes.
+TEST(ReportCommand, EveryInjectedFaultIsAFindingWhereTheManifestSays) {
+  const std::vector<std::string> faults = {"stall@+1.5s:300ms", "lose@decoder:6", "lose@reorder:4",
+                                           "silence@+2.5s:7"};
+  TemporaryDirectory directory;
+  for (const uint64_t seed : {3, 4, 99}) {
+    SCOPED_TRACE(seed);
+    const Generated g = generate_and_report(faults, seed, directory, {"--hold-ms", "1"});
+    ASSERT_FALSE(g.manifest.is_null());
+    std::vector<std::tuple<uint64_t, uint64_t, uint64_t>> stalls;
+    for (const json &f : findings_of_kind(g.report, "stall")) {
+      stalls.emplace_back(f["session_id"].get<uint64_t>(), f["end"].get<uint64_t>(),
+                          std::llround(f["gap_us"].get<double>() * 1000));
+      EXPECT_EQ(f["severity_ms"].get<double>(), std::floor(f["gap_us"].get<double>()) / 1000);
+    }
+    std::sort(stalls.begin(), stalls.end(),
+              [](const auto &a, const auto &b) { return std::get<1>(a) < std::get<1>(b); });
+    EXPECT_EQ(stalls, injected_stalls(g.manifest));
+    for (const json &loss : g.manifest["losses"]) {
+      const std::string from = loss["stage"] == "reorder" ? kReorderIn : kDecoderIn;
+      for (const json &session : loss["sessions"]) {
+        for (const char *kind : {"held", "lost"}) {
+          const uint64_t expected = session[kind == std::string("held") ? "flushed" : "lost"];
+          uint64_t found = 0;
+          for (const json &f : findings_of_kind(g.report, kind))
+            if (f["session_id"] == session["session_id"] && f["from"] == from) {
+              found += f["count"].get<uint64_t>();
+              EXPECT_EQ(f["begin"], session["first_entered"]);
+            }
+          EXPECT_EQ(found, expected) << kind << " in session " << session["session_id"];
+        }
+      }
+    }
+    const std::vector<json> silences = findings_of_kind(g.report, "silence");
+    for (const json &injected : g.manifest["injected_silences"]) {
+      const bool covered = std::any_of(silences.begin(), silences.end(), [&](const json &f) {
+        return f["begin"] <= injected["first"] && injected["first"] <= f["end"] &&
+               f["writes"] >= injected["writes"];
+      });
+      EXPECT_TRUE(covered) << injected.dump();
+    }
+  }
+  for (const uint64_t seed : {1, 4, 7, 12}) {
+    const Generated clean = generate_and_report({"stall@+1s:300ms"}, seed, directory);
+    for (const char *kind : {"held", "lost", "silence"})
+      EXPECT_TRUE(findings_of_kind(clean.report, kind).empty()) << kind << ", seed " << seed;
   }
 }
 

@@ -132,6 +132,10 @@ inline constexpr FlushRule kFlushRules[] = {
     {EventKind::video_decoder_reset, Chain::video_frames, std::nullopt},
     {EventKind::video_decoder_reset, Chain::displayed_frames, std::nullopt},
     {EventKind::video_decoder_reset, Chain::frame_buffers, std::nullopt},
+    // A seek renumbers the media times that key video packets and frames:
+    // those in flight are discarded.
+    {EventKind::media_channel_seek, Chain::video_packets, std::nullopt},
+    {EventKind::media_channel_seek, Chain::video_frames, std::nullopt},
     {EventKind::network_session_destroyed, Chain::audio_packets, std::nullopt},
     {EventKind::network_session_destroyed, Chain::video_packets, std::nullopt},
     {EventKind::network_session_destroyed, Chain::video_frames, std::nullopt},
