@@ -155,6 +155,8 @@ inline constexpr size_t kSessionDropCount = std::size(kSessionDropEvents);
 
 // The frame events whose intervals are the display cadence of a session.
 inline constexpr EventKind kDisplayEvent = EventKind::video_stream_frame_displayed;
+// The shortest display interval that stalls, unless chosen otherwise.
+inline constexpr uint64_t kDefaultStallFloorNs = 50'000'000;
 
 // Stages: the distinct open-key sets. A step and its alternatives share one
 // stage (a key leaves it by either event); a whole path has its own.

@@ -16,9 +16,9 @@
 namespace vxtrace {
 
 struct ReportOptions {
-  uint64_t horizon_ns = 60'000'000'000;  // a key open longer is lost and forgotten
-  uint64_t stall_floor_ns = 50'000'000;  // the shortest display interval that can stall
-  size_t plotted_sessions = 16;          // sessions with plots in the page, the busiest
+  uint64_t horizon_ns = 60'000'000'000;            // a key open longer is lost and forgotten
+  uint64_t stall_floor_ns = kDefaultStallFloorNs;  // the shortest display interval that can stall
+  size_t plotted_sessions = 16;                    // sessions with plots in the page, the busiest
   // Bounds that only damaged or hostile input reaches, so that memory stays
   // bounded whatever the records hold:
   size_t max_keys_in_flight = size_t{1} << 21;  // further keys are lost at once
