@@ -265,7 +265,8 @@ std::string video_stage_latency() {
       "  v.column4 AS to_event, p.entered AS from_timestamp,\n"
       "  CASE WHEN p.left_by = v.column4 THEN p.left END AS to_timestamp,\n"
       "  CASE WHEN p.left_by = v.column4 THEN p.left - p.entered END AS latency_ns\nFROM ";
-  sql.append(stage_passages(video_step)).append(" AS p\nJOIN ").append(video_pairs());
+  // CROSS JOIN: the passages are the outer loop, computed once.
+  sql.append(stage_passages(video_step)).append(" AS p\nCROSS JOIN ").append(video_pairs());
   return sql.append(" AS v ON v.column2 = p.stage");
 }
 
