@@ -79,8 +79,8 @@ std::string stalls() {
   return "CREATE VIEW stalls AS\n"
          "WITH frames AS (\n"
          "  SELECT d.session_id, e.source AS input, e.timestamp AS at,\n"
-         "    lag(e.timestamp) OVER (PARTITION BY e.source, d.session_id ORDER BY e.seq) AS "
-         "previous\n"
+         "    lag(e.timestamp) OVER (PARTITION BY e.source, d.session_id ORDER BY e.seq)\n"
+         "      AS previous\n"
          "  FROM video_stream_frame_displayed AS d JOIN events AS e USING (seq)),\n"
          "intervals AS (\n"
          "  SELECT *, max(at - previous, 0) AS gap_ns FROM frames WHERE previous IS NOT NULL),\n"
@@ -93,10 +93,10 @@ std::string stalls() {
          "  WHERE rank = (n + 1) / 2)\n"
          "SELECT i.session_id, i.input, i.at, i.previous, i.gap_ns / 1e3 AS gap_us,\n"
          "  m.median_ns / 1e3 AS median_us\n"
-         "FROM intervals AS i JOIN medians AS m ON m.session_id = i.session_id AND m.input IS "
-         "i.input\n"
+         "FROM intervals AS i\n"
+         "JOIN medians AS m ON m.session_id = i.session_id AND m.input IS i.input\n"
          "WHERE i.gap_ns > 2 * m.median_ns AND i.gap_ns >= " +
-         std::to_string(kStallFloorNs) + "";
+         std::to_string(kStallFloorNs);
 }
 
 // Runs of silence writes: each silence write is numbered by the data writes
@@ -105,8 +105,8 @@ std::string stalls() {
 std::string silence_runs() {
   return "CREATE VIEW silence_runs AS\n"
          "WITH writes AS (\n"
-         "  SELECT e.seq, e.source, 1 AS silent FROM audio_sink_write_silence JOIN events AS e "
-         "USING (seq)\n"
+         "  SELECT e.seq, e.source, 1 AS silent\n"
+         "  FROM audio_sink_write_silence JOIN events AS e USING (seq)\n"
          "  UNION ALL\n"
          "  SELECT e.seq, e.source, 0 FROM audio_sink_write_data JOIN events AS e USING (seq)),\n"
          "numbered AS (\n"
@@ -121,11 +121,11 @@ std::string silence_runs() {
          "  FROM numbered WHERE silent = 1 GROUP BY source, data_before HAVING count(*) >= " +
          std::to_string(kSilenceRunWrites) +
          ")\n"
-         "SELECT r.source AS input, f.timestamp AS first, l.timestamp AS last, d.timestamp AS "
-         "ends,\n"
+         "SELECT r.source AS input, f.timestamp AS first, l.timestamp AS last,\n"
+         "  d.timestamp AS ends,\n"
          "  r.writes, max(coalesce(d.timestamp, l.timestamp) - f.timestamp, 0) / 1e3 AS length_us\n"
-         "FROM runs AS r JOIN events AS f ON f.seq = r.first_seq JOIN events AS l ON l.seq = "
-         "r.last_seq\n"
+         "FROM runs AS r JOIN events AS f ON f.seq = r.first_seq\n"
+         "JOIN events AS l ON l.seq = r.last_seq\n"
          "LEFT JOIN events AS d ON d.seq = r.ends_seq";
 }
 
@@ -205,8 +205,8 @@ std::string stage_passages(bool (*chosen)(const KeyStage &)) {
       "    CASE WHEN m.flush_seq IS NOT NULL AND (m.next_seq IS NULL OR m.flush_seq < m.next_seq)\n"
       "      THEN 'flush' WHEN m.next_what = 1 THEN 'left' ELSE 'never' END AS how\n"
       "  FROM followed AS m WHERE m.what = 0)\n"
-      "SELECT p.stage, p.from_event, p.to_event, CASE p.how WHEN 'left' THEN p.next_event END AS "
-      "left_by,\n"
+      "SELECT p.stage, p.from_event, p.to_event,\n"
+      "  CASE p.how WHEN 'left' THEN p.next_event END AS left_by,\n"
       "  p.session_id, p.source AS input, p.key, p.timestamp AS entered,\n"
       "  CASE p.how WHEN 'left' THEN p.next_at WHEN 'flush' THEN f.timestamp END AS left, p.how,\n"
       "  CASE p.how WHEN 'never' THEN p.next_at END AS entered_again\n"
