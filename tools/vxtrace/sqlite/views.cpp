@@ -1,6 +1,7 @@
 #include "sqlite/views.h"
 
 #include <iterator>
+#include <optional>
 
 #include "pipeline/pipeline_model.h"
 #include "sqlite/payload_tables.h"
@@ -73,6 +74,11 @@ std::string display_intervals() {
          "FROM video_stream_frame_displayed AS d JOIN events AS e USING (seq)";
 }
 
+// The findings' views read a kind's table and look each row's event up by
+// seq: CROSS JOIN keeps that order, where the planner would otherwise walk
+// all of events (by its timestamp index) for each kind when the rows are
+// sorted afterwards.
+//
 // Per session and input, each displayed frame with the one before it; as the
 // report does, a frame shown before its predecessor has an interval of 0.
 std::string stalls() {
@@ -81,7 +87,7 @@ std::string stalls() {
          "  SELECT d.session_id, e.source AS input, e.timestamp AS at,\n"
          "    lag(e.timestamp) OVER (PARTITION BY e.source, d.session_id ORDER BY e.seq)\n"
          "      AS previous\n"
-         "  FROM video_stream_frame_displayed AS d JOIN events AS e USING (seq)),\n"
+         "  FROM video_stream_frame_displayed AS d CROSS JOIN events AS e USING (seq)),\n"
          "intervals AS (\n"
          "  SELECT *, max(at - previous, 0) AS gap_ns FROM frames WHERE previous IS NOT NULL),\n"
          "medians AS (\n"
@@ -106,9 +112,10 @@ std::string silence_runs() {
   return "CREATE VIEW silence_runs AS\n"
          "WITH writes AS (\n"
          "  SELECT e.seq, e.source, 1 AS silent\n"
-         "  FROM audio_sink_write_silence JOIN events AS e USING (seq)\n"
+         "  FROM audio_sink_write_silence CROSS JOIN events AS e USING (seq)\n"
          "  UNION ALL\n"
-         "  SELECT e.seq, e.source, 0 FROM audio_sink_write_data JOIN events AS e USING (seq)),\n"
+         "  SELECT e.seq, e.source, 0\n"
+         "  FROM audio_sink_write_data CROSS JOIN events AS e USING (seq)),\n"
          "numbered AS (\n"
          "  SELECT seq, source, silent,\n"
          "    sum(1 - silent) OVER (PARTITION BY source ORDER BY seq) AS data_before,\n"
@@ -151,60 +158,98 @@ std::string stage_marks(size_t stage, EventKind kind, int what, std::string_view
   sql.append(key.empty() ? std::string("NULL") : "p.\"" + key + "\"").append(" AS key, ");
   sql.append(std::to_string(what)).append(" AS what, '").append(short_name(kind));
   sql.append("' AS event\n  FROM \"").append(short_name(kind));
-  return sql.append("\" AS p JOIN events AS e USING (seq)");
+  return sql.append("\" AS p CROSS JOIN events AS e USING (seq)");
 }
 
-// Every record that moves a key into or out of one stage: its entering
-// event, the leaving events of its step and alternatives, and the events
-// that flush it (tools/vxtrace/pipeline/pipeline_model.h).
-std::vector<std::string> marks_of_stage(size_t s) {
+// The records that move a key into or out of one stage (its entering event
+// and the leaving events of its step and alternatives) and those that flush
+// it (tools/vxtrace/pipeline/pipeline_model.h).
+struct StageMarks {
+  std::vector<std::string> moves;
+  std::vector<std::string> flushes;
+};
+
+StageMarks marks_of_stage(size_t s) {
   const KeyStage &stage = stages()[s];
   const std::string_view key = key_name(stage.key);
-  std::vector<std::string> marks = {stage_marks(s, stage.from, 0, key)};
+  StageMarks marks;
+  marks.moves.push_back(stage_marks(s, stage.from, 0, key));
   for (size_t p = 0; p < kStagePairCount; ++p)
-    if (stage_of_pair(p) == s) marks.push_back(stage_marks(s, kStagePairs[p].to, 1, key));
+    if (stage_of_pair(p) == s) marks.moves.push_back(stage_marks(s, kStagePairs[p].to, 1, key));
   for (size_t k = 0; k < kEventKindCount; ++k) {
     const auto kind = static_cast<EventKind>(k);
-    if ((roles_of(kind).flushed_stages >> s & 1) != 0) marks.push_back(stage_marks(s, kind, 2, ""));
+    if ((roles_of(kind).flushed_stages >> s & 1) != 0)
+      marks.flushes.push_back(stage_marks(s, kind, 2, ""));
   }
   return marks;
+}
+
+void append_union(std::string &sql, const std::vector<std::string> &parts) {
+  for (const std::string &part : parts)
+    if (!part.empty()) sql.append(sql.empty() ? "" : "\n  UNION ALL\n").append(part);
+}
+
+// Each entry with the next record of its stage for the same key, and the
+// first flush of its session after it. Flushes are few: with a limit, only
+// the entries whose key stayed longer than it look theirs up; without, one
+// window over all records finds them.
+std::string followed_entries(const std::string &moves, const std::string &flushes,
+                             std::optional<uint64_t> stayed_over_ns) {
+  const std::string next_of_key =
+      "  SELECT m.*, lead(m.what) OVER k AS next_what, lead(m.seq) OVER k AS next_seq,\n"
+      "    lead(m.timestamp) OVER k AS next_at, lead(m.event) OVER k AS next_event";
+  const std::string key_window =
+      "  WINDOW k AS (PARTITION BY m.stage, m.source, m.session_id, m.key ORDER BY m.seq))";
+  if (!stayed_over_ns)
+    return "marks AS (\n" + moves + "\n  UNION ALL\n" + flushes + "),\nfollowed AS (\n" +
+           next_of_key +
+           ",\n"
+           "    min(CASE WHEN m.what = 2 THEN m.seq END) OVER (PARTITION BY m.stage, m.source,\n"
+           "      m.session_id ORDER BY m.seq DESC ROWS BETWEEN UNBOUNDED PRECEDING AND 1 "
+           "PRECEDING)\n"
+           "      AS flush_seq\n"
+           "  FROM marks AS m\n" +
+           key_window + ",\nentries AS (SELECT * FROM followed WHERE what = 0)";
+  return "marks AS (\n" + moves + "),\nflushes AS MATERIALIZED (\n" + flushes +
+         "),\nfollowed AS (\n" + next_of_key + "\n  FROM marks AS m\n" + key_window +
+         ",\n"
+         "entries AS (\n"
+         "  SELECT m.*, (SELECT min(f.seq) FROM flushes AS f WHERE f.stage = m.stage\n"
+         "      AND f.source IS m.source AND f.session_id = m.session_id AND f.seq > m.seq)\n"
+         "    AS flush_seq\n"
+         "  FROM followed AS m\n"
+         "  WHERE m.what = 0 AND (m.next_what IS NOT 1 OR m.next_at - m.timestamp > " +
+         std::to_string(*stayed_over_ns) + "))";
 }
 
 // One row per time a key entered one of the chosen steps (whole paths are not
 // one stage), and how it left: 'left' by a leaving event of the stage (its
 // name in left_by), 'flush' when a flush of its session and input came
 // first, 'never' when neither came before the end or before the same key
-// entered again (which the report counts as lost).
-std::string stage_passages(bool (*chosen)(const KeyStage &)) {
-  std::string marks;
+// entered again (which the report counts as lost). With stayed_over_ns, only
+// the keys that stayed longer before the next record of their stage.
+std::string stage_passages(bool (*chosen)(const KeyStage &),
+                           std::optional<uint64_t> stayed_over_ns = std::nullopt) {
+  std::string moves, flushes;
   std::string from_names = "CASE m.stage", to_names = "CASE m.stage";
   for (size_t s = 0; s < stages().size(); ++s) {
     const KeyStage &stage = stages()[s];
     if (stage.whole_path || !chosen(stage)) continue;
-    for (const std::string &part : marks_of_stage(s))
-      if (!part.empty()) marks.append(marks.empty() ? "" : "\n  UNION ALL\n").append(part);
+    const StageMarks marks = marks_of_stage(s);
+    append_union(moves, marks.moves);
+    append_union(flushes, marks.flushes);
     const std::string when = " WHEN " + std::to_string(s) + " THEN '";
     from_names.append(when).append(short_name(stage.from)).append("'");
     to_names.append(when).append(short_name(kStagePairs[stage.primary_pair].to)).append("'");
   }
-  std::string sql = "(WITH marks AS (\n" + marks + "),\n";
-  sql.append(
-      "followed AS (\n"
-      "  SELECT m.*, lead(m.what) OVER k AS next_what, lead(m.seq) OVER k AS next_seq,\n"
-      "    lead(m.timestamp) OVER k AS next_at, lead(m.event) OVER k AS next_event,\n"
-      "    min(CASE WHEN m.what = 2 THEN m.seq END) OVER (PARTITION BY m.stage, m.source,\n"
-      "      m.session_id ORDER BY m.seq DESC ROWS BETWEEN UNBOUNDED PRECEDING AND 1 PRECEDING)\n"
-      "      AS flush_seq\n"
-      "  FROM marks AS m\n"
-      "  WINDOW k AS (PARTITION BY m.stage, m.source, m.session_id, m.key ORDER BY m.seq)),\n"
-      "ended AS (\n"
-      "  SELECT m.*, ");
+  std::string sql = "(WITH " + followed_entries(moves, flushes, stayed_over_ns) + ",\n";
+  sql.append("ended AS (\n  SELECT m.*, ");
   sql.append(from_names).append(" END AS from_event,\n    ");
   sql.append(to_names).append(" END AS to_event,\n");
   sql.append(
       "    CASE WHEN m.flush_seq IS NOT NULL AND (m.next_seq IS NULL OR m.flush_seq < m.next_seq)\n"
       "      THEN 'flush' WHEN m.next_what = 1 THEN 'left' ELSE 'never' END AS how\n"
-      "  FROM followed AS m WHERE m.what = 0)\n"
+      "  FROM entries AS m)\n"
       "SELECT p.stage, p.from_event, p.to_event,\n"
       "  CASE p.how WHEN 'left' THEN p.next_event END AS left_by,\n"
       "  p.session_id, p.source AS input, p.key, p.timestamp AS entered,\n"
@@ -234,7 +279,8 @@ std::string held_keys() {
       "        (SELECT max(s.last_timestamp) FROM sessions AS s WHERE s.input IS p.input))\n"
       "        - p.entered, 0) AS held_ns\n"
       "      FROM ";
-  sql.append(stage_passages(any_step)).append(" AS p WHERE p.how != 'left')\nWHERE held_ns > ");
+  sql.append(stage_passages(any_step, kHeldKeyNs));
+  sql.append(" AS p WHERE p.how != 'left')\nWHERE held_ns > ");
   return sql.append(std::to_string(kHeldKeyNs));
 }
 
