@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <sstream>
 
 #include "vexlo/velocast_payloads.h"
@@ -190,7 +192,7 @@ TEST_F(SqliteLoaderTest, SchemaFollowsThePayloadDescriptions) {
                   "SELECT name FROM sqlite_schema WHERE tbl_name = 'events' AND type = 'index'"
                   " ORDER BY name;"
                   "SELECT value FROM meta WHERE key IN ('status', 'records') ORDER BY key;"),
-            "index|3\ntable|115\nview|3\nevents_event\nevents_timestamp\n0\ncomplete\n");
+            "index|3\ntable|116\nview|7\nevents_event\nevents_timestamp\n0\ncomplete\n");
 }
 
 TEST_F(SqliteLoaderTest, ViewsGiveStageLatenciesAndDisplayIntervalsPerSession) {
@@ -362,6 +364,231 @@ TEST_F(SqliteLoaderTest, OutputAppearsOnlyWhenCompleteAndNeverReplacesUnasked) {
   EXPECT_EQ(shell(db, "SELECT count(*) FROM audio_flush; PRAGMA journal_mode;"), "1\ndelete\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 4)
       << "expected out.db, folder.db and the shell's two files only";
+}
+
+constexpr uint64_t kMs = 1'000'000;
+
+// The records of a hand-built trace with their payloads, loaded in time order
+// (records of equal time in the order added).
+class Script {
+ public:
+  template <class Payload>
+  void add(uint64_t timestamp, EventKind kind, const Payload &payload, uint32_t source = 0) {
+    auto stored = std::make_shared<Payload>(payload);
+    records_.push_back(decoded(timestamp, kind, stored.get(), source));
+    payloads_.push_back(std::move(stored));
+  }
+
+  void load(const std::string &db, std::vector<std::string> inputs) {
+    SqliteLoader loader;
+    ASSERT_TRUE(loader.open({db, false, std::move(inputs), "1.0.0"})) << loader.error();
+    std::stable_sort(
+        records_.begin(), records_.end(),
+        [](const LoadRecord &a, const LoadRecord &b) { return a.timestamp < b.timestamp; });
+    for (const LoadRecord &record : records_)
+      ASSERT_TRUE(loader.add_record(record)) << loader.error();
+    ASSERT_TRUE(loader.finish({})) << loader.error();
+  }
+
+ private:
+  std::vector<std::shared_ptr<const void>> payloads_;
+  std::vector<LoadRecord> records_;
+};
+
+video_frame_payload frame(uint32_t session, int64_t timestamp, uint64_t address = 0) {
+  video_frame_payload payload{};
+  payload.session_id = session;
+  payload.physical_address = address;
+  payload.timestamp = timestamp;
+  return payload;
+}
+
+// A stall is an interval longer than twice the session's median (the lower
+// middle interval) and at least 50 ms; each case is one session of ten
+// intervals, nine regular and one odd.
+TEST_F(SqliteLoaderTest, StallsAreOverTwiceTheMedianAndAtLeastTheFloor) {
+  struct Case {
+    uint64_t regular_ns;
+    uint64_t odd_ns;
+    bool stall;
+  };
+  const Case cases[] = {
+      {30 * kMs, 63 * kMs, true},   // 2.1 times the median
+      {30 * kMs, 57 * kMs, false},  // 1.9 times
+      {30 * kMs, 60 * kMs, false},  // twice exactly
+      {20 * kMs, 48 * kMs, false},  // 2.4 times, under the floor
+      {20 * kMs, 50 * kMs, true},   // 2.5 times, at the floor
+      {20 * kMs, 49999999, false},  // 2.5 times, 1 ns under the floor
+  };
+  Script script;
+  std::string expected;
+  for (uint32_t session = 1; session <= std::size(cases); ++session) {
+    const Case &c = cases[session - 1];
+    // Sessions one after another, each from its own second.
+    uint64_t at = session * 1000 * kMs;
+    script.add(at, EventKind::video_stream_frame_displayed, frame(session, 0));
+    for (int interval = 0; interval < 10; ++interval) {
+      const uint64_t previous = at;
+      at += interval == 6 ? c.odd_ns : c.regular_ns;
+      script.add(at, EventKind::video_stream_frame_displayed, frame(session, interval + 1));
+      if (interval == 6 && c.stall)
+        expected += std::to_string(session) + "|" + std::to_string(at) + "|" +
+                    std::to_string(previous) + "|" + std::to_string(c.odd_ns / 1000) + ".0|" +
+                    std::to_string(c.regular_ns / 1000) + ".0\n";
+    }
+  }
+  const std::string db = path("stalls.db");
+  script.load(db, {"x.vxt"});
+  EXPECT_EQ(shell(db,
+                  "SELECT session_id, at, previous, gap_us, median_us FROM stalls"
+                  " ORDER BY session_id, at;"),
+            expected);
+}
+
+// A silence run is at least 5 silence writes of one input with no data write
+// of that input between them; it ends at the next data write, if any.
+TEST_F(SqliteLoaderTest, SilenceRunsAreFiveOrMoreSilenceWritesOfOneInput) {
+  struct Case {
+    const char *writes;  // per millisecond: S silence or D data of input a, s or d of input b
+    const char *runs;    // input, first, last, ends, writes, length_us of each run
+  };
+  const Case cases[] = {
+      {"DSSSSD", ""},
+      {"DSSSSSD", "a.vxt|1|5|6|5|5000.0\n"},
+      {"DSSSSS", "a.vxt|1|5|NULL|5|4000.0\n"},
+      {"SSSSSSSDSSSS", "a.vxt|0|6|7|7|7000.0\n"},
+      {"SSSDSS", ""},
+      // Another input's data write does not end a run, nor its silence lengthen one.
+      {"SSdSSSD", "a.vxt|0|5|6|5|6000.0\n"},
+      {"SSssSSD", ""},
+      {"sssssd", "b.vxt|0|4|5|5|5000.0\n"},
+  };
+  for (const Case &c : cases) {
+    Script script;
+    const std::string_view writes = c.writes;
+    for (size_t ms = 0; ms < writes.size(); ++ms) {
+      const char w = writes[ms];
+      const EventKind kind = (w == 'S' || w == 's') ? EventKind::audio_sink_write_silence
+                                                    : EventKind::audio_sink_write_data;
+      script.add(ms * kMs, kind, audio_sink_write_payload{1, 2, 3, 4}, std::islower(w) ? 1 : 0);
+    }
+    const std::string db = path("silence.db");
+    fs::remove(db);
+    script.load(db, {"a.vxt", "b.vxt"});
+    EXPECT_EQ(shell(db,
+                    "SELECT input, first / 1000000, last / 1000000, ends / 1000000, writes,"
+                    " length_us FROM silence_runs ORDER BY input, first;"),
+              c.runs)
+        << c.writes;
+  }
+}
+
+// A key is held when it stayed in one stage longer than 100 ms and then was
+// flushed, or never left (until the input's last record, or until it
+// entered again). Each case is one session; a key that leaves one stage
+// enters the next, where it stays.
+TEST_F(SqliteLoaderTest, HeldKeysAreFlushedOrNeverLeftAfterMoreThan100Ms) {
+  enum class End { flush, leave, none, again };
+  struct Case {
+    bool video;  // a frame received by the video stream, else an audio packet in the reorder buffer
+    End end;
+    uint64_t after_ms;
+  };
+  const Case cases[] = {
+      {false, End::flush, 99}, {false, End::flush, 101}, {false, End::leave, 150},
+      {false, End::none, 0},   {false, End::again, 120}, {true, End::flush, 99},
+      {true, End::flush, 101}, {true, End::leave, 101},  {true, End::none, 0},
+  };
+  Script script;
+  for (uint32_t session = 1; session <= std::size(cases); ++session) {
+    const Case &c = cases[session - 1];
+    const uint64_t end = c.after_ms * kMs;
+    const audio_packet_payload packet{session, 40, 0, 0, 100};
+    if (c.video)
+      script.add(0, EventKind::video_stream_frame_received, frame(session, 40));
+    else
+      script.add(0, EventKind::audio_reorder_buffer_packet_received, packet);
+    if (c.end == End::flush && c.video)
+      script.add(end, EventKind::video_decoder_begin_flush, session_payload{session});
+    if (c.end == End::flush && !c.video)
+      script.add(end, EventKind::audio_reorder_buffer_flush, audio_flush_payload{session, 0});
+    if (c.end == End::leave && c.video)
+      script.add(end, EventKind::video_stream_frame_displayed, frame(session, 40));
+    if (c.end == End::leave && !c.video)
+      script.add(end, EventKind::audio_reorder_buffer_packet_sent, packet);
+    if (c.end == End::again)
+      script.add(end, EventKind::audio_reorder_buffer_packet_received, packet);
+  }
+  // The last record of the input, at 300 ms, in a session of its own.
+  script.add(300 * kMs, EventKind::audio_flush, audio_flush_payload{99, 0});
+  const std::string db = path("held.db");
+  script.load(db, {"x.vxt"});
+  EXPECT_EQ(
+      shell(db,
+            "SELECT session_id, from_event, to_event, key, entered / 1000000, left / 1000000, how,"
+            " held_us FROM held_keys ORDER BY session_id, entered;"),
+      "2|audio_reorder_buffer_packet_received|audio_reorder_buffer_packet_sent|40|0|101|flush|"
+      "101000.0\n"
+      "3|audio_reorder_buffer_packet_sent|audio_decoder_packet_received|40|150|NULL|never|"
+      "150000.0\n"
+      "4|audio_reorder_buffer_packet_received|audio_reorder_buffer_packet_sent|40|0|NULL|never|"
+      "300000.0\n"
+      "5|audio_reorder_buffer_packet_received|audio_reorder_buffer_packet_sent|40|0|NULL|never|"
+      "120000.0\n"
+      "5|audio_reorder_buffer_packet_received|audio_reorder_buffer_packet_sent|40|120|NULL|never|"
+      "180000.0\n"
+      "7|video_stream_frame_received|video_stream_frame_displayed|40|0|101|flush|101000.0\n"
+      "8|video_stream_frame_displayed|video_stream_displayed_frame_consumed|0|101|NULL|never|"
+      "199000.0\n"
+      "9|video_stream_frame_received|video_stream_frame_displayed|40|0|NULL|never|300000.0\n");
+}
+
+// The video stages follow each key from its entering to its leaving event,
+// a reused frame buffer once per use; a frame dropped has no display latency.
+TEST_F(SqliteLoaderTest, VideoStageLatencyFollowsEachPassage) {
+  Script script;
+  script.add(10, EventKind::video_decoder_frame_produced, frame(1, 500, 0xA));
+  script.add(15, EventKind::video_stream_frame_received, frame(1, 500, 0xA));
+  script.add(40, EventKind::video_stream_frame_displayed, frame(1, 500, 0xA));
+  script.add(60, EventKind::video_decoder_frame_returned, video_frame_ref_payload{1, 0xA});
+  script.add(70, EventKind::video_decoder_frame_produced, frame(1, 600, 0xA));
+  script.add(75, EventKind::video_stream_frame_received, frame(1, 600, 0xA));
+  script.add(90, EventKind::video_stream_frame_dropped, frame(1, 600, 0xA));
+  script.add(100, EventKind::video_decoder_frame_returned, video_frame_ref_payload{1, 0xA});
+  const std::string db = path("video.db");
+  script.load(db, {"x.vxt"});
+  EXPECT_EQ(shell(db,
+                  "SELECT from_event, to_event, key, from_timestamp, latency_ns"
+                  " FROM video_stage_latency ORDER BY stage_pair, from_timestamp;"),
+            "video_decoder_frame_produced|video_stream_frame_received|500|10|5\n"
+            "video_decoder_frame_produced|video_stream_frame_received|600|70|5\n"
+            "video_stream_frame_received|video_stream_frame_displayed|500|15|25\n"
+            "video_stream_frame_received|video_stream_frame_displayed|600|75|NULL\n"
+            "video_stream_frame_received|video_stream_frame_dropped|500|15|NULL\n"
+            "video_stream_frame_received|video_stream_frame_dropped|600|75|15\n"
+            "video_stream_frame_displayed|video_stream_displayed_frame_consumed|10|40|NULL\n"
+            "video_decoder_frame_produced|video_decoder_frame_returned|10|10|50\n"
+            "video_decoder_frame_produced|video_decoder_frame_returned|10|70|30\n");
+}
+
+// One row per session of each input: the same id in two inputs is two
+// sessions; records without a session have none.
+TEST_F(SqliteLoaderTest, SessionsTableHasEachSessionOfEachInput) {
+  constexpr uint64_t kTwoTo63 = uint64_t{1} << 63;
+  Script script;
+  script.add(5, EventKind::audio_flush, audio_flush_payload{1, 0});
+  script.add(7, EventKind::audio_flush, audio_flush_payload{1, 0}, 1);
+  script.add(9, EventKind::audio_sink_write_data, audio_sink_write_payload{1, 2, 3, 4});
+  script.add(12, EventKind::audio_flush, audio_flush_payload{2, 0});
+  script.add(20, EventKind::audio_flush, audio_flush_payload{1, 0});
+  script.add(kTwoTo63, EventKind::audio_flush, audio_flush_payload{2, 0}, 1);
+  const std::string db = path("sessions.db");
+  script.load(db, {"a.vxt", "b.vxt"});
+  EXPECT_EQ(shell(db,
+                  "SELECT session_id, input, first_timestamp, printf('%llu', last_timestamp),"
+                  " records FROM sessions ORDER BY input, session_id;"),
+            "1|a.vxt|5|20|2\n2|a.vxt|12|12|1\n1|b.vxt|7|7|1\n"
+            "2|b.vxt|-9223372036854775808|9223372036854775808|1\n");
 }
 
 }  // namespace

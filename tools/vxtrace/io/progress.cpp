@@ -30,6 +30,26 @@ void Progress::redraw(uint64_t done, uint64_t events) {
   drawn_ = true;
 }
 
+void Progress::step(std::string_view name) {
+  if (!enabled_) return;
+  step_ = name;
+  step_start_ = std::chrono::steady_clock::now();
+  draw_step();
+}
+
+void Progress::step_working() {
+  if (!enabled_ || step_.empty()) return;
+  if (std::chrono::steady_clock::now() - last_draw_ >= std::chrono::milliseconds(250)) draw_step();
+}
+
+void Progress::draw_step() {
+  last_draw_ = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(last_draw_ - step_start_).count();
+  std::fprintf(stderr, "\r%s  %.0f s\033[K", step_.c_str(), seconds);
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
 void Progress::finish() {
   if (drawn_) std::fputs("\r\033[K", stderr);
   drawn_ = false;

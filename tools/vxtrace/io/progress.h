@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace vxtrace {
 
@@ -26,11 +28,18 @@ class Progress {
     if (enabled_) redraw(done, events);
   }
 
+  // After the records, for work that has no measure of its own (building
+  // indexes): the line shows the step and the seconds it has taken so far.
+  void step(std::string_view name);
+  // Keeps the step's seconds current; cheap enough to call often.
+  void step_working();
+
   // Clears the line.
   void finish();
 
  private:
   void redraw(uint64_t done, uint64_t events);
+  void draw_step();
 
   bool enabled_;
   bool drawn_ = false;
@@ -38,6 +47,8 @@ class Progress {
   uint64_t calls_ = 0;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_draw_;
+  std::string step_;
+  std::chrono::steady_clock::time_point step_start_;
 };
 
 }  // namespace vxtrace

@@ -9,7 +9,7 @@
 #include "cli/command.h"
 #include "core/options.h"
 #include "measure/display_cadence.h"
-#include "measure/horizon.h"
+#include "measure/finding_limits.h"
 
 namespace vxtrace {
 
@@ -20,8 +20,8 @@ struct ReportCommandOptions {
   std::string output;  // the text or JSON; empty or "-" for standard output
   uint64_t stall_ms = kDefaultStallFloorNs / 1'000'000;
   uint64_t horizon_s = kDefaultHorizonNs / 1'000'000'000;
-  uint64_t hold_ms = 100;
-  uint64_t silence_run = 5;
+  uint64_t hold_ms = kDefaultHoldNs / 1'000'000;
+  uint64_t silence_run = kDefaultSilenceRun;
   uint64_t findings = 20;  // shown in the text; 0 for all
   bool all_sessions = false;
 };

@@ -44,6 +44,8 @@ class MergedRecords {
   // Times that an input's timestamp was below the one before it, by source.
   std::vector<uint64_t> backward_steps() const;
 
+  // The progress line, for steps after the records.
+  Progress &progress() { return progress_; }
   // Clears the progress line; done by the destructor too.
   void finish_progress() { progress_.finish(); }
 

@@ -32,11 +32,12 @@ class ReadingPass {
 
   // Hands each kept record, merged by time and decoded, to
   // add(source, event, record) while wanted() holds before the record is
-  // read and add returns true; the progress line is cleared afterwards.
-  // Asking wanted() first keeps a stop (--limit) from reading one record
-  // more, whose damage the run would otherwise own.
-  template <class Add, class Wanted>
-  void for_each(Add &&add, Wanted &&wanted) {
+  // read and add returns true; then after(progress) runs, for the work that
+  // follows the records, and the progress line is cleared. Asking wanted()
+  // first keeps a stop (--limit) from reading one record more, whose damage
+  // the run would otherwise own.
+  template <class Add, class Wanted, class After>
+  void for_each(Add &&add, Wanted &&wanted, After &&after) {
     RecordAllocator allocator;
     MergedRecords records(opened_, selection_, options_.progress);
     EventView event;
@@ -49,7 +50,12 @@ class ReadingPass {
       const DecodedRecord record(event, records.session()->iterator(), &allocator);
       if (!add(records.source(), event, record)) break;
     }
+    after(records.progress());
     records.finish_progress();
+  }
+  template <class Add, class Wanted>
+  void for_each(Add &&add, Wanted &&wanted) {
+    for_each(std::forward<Add>(add), std::forward<Wanted>(wanted), [](Progress &) {});
   }
   template <class Add>
   void for_each(Add &&add) {

@@ -10,6 +10,7 @@
 #include "io/diagnostics.h"
 #include "io/inputs.h"
 #include "io/output_file.h"
+#include "io/progress.h"
 #include "schema/event_kind.h"
 #include "select/reading_command.h"
 #include "select/selection.h"
@@ -75,13 +76,23 @@ class SqliteCommand : public ReadingCommand {
     }
     EventKindCache kinds;
     bool loaded = true;
+    bool finished = false;
     pass.for_each(
         [&](size_t source, const EventView &event, const DecodedRecord &record) {
           loaded = loader_.add_record(load_record_of(source, event, record, &kinds));
           return loaded;
         },
-        [&] { return definitions_loaded_; });
-    if (!loaded || !definitions_loaded_ || !loader_.finish(end_of(pass))) {
+        [&] { return definitions_loaded_; },
+        // The line stays up while the indexes are built and the file is
+        // committed: seconds on a large trace.
+        [&](Progress &progress) {
+          if (!loaded || !definitions_loaded_) return;
+          LoadEnd end = end_of(pass);
+          end.progress = {.step = [&](std::string_view step) { progress.step(step); },
+                          .working = [&] { progress.step_working(); }};
+          finished = loader_.finish(end);
+        });
+    if (!finished) {
       report(loader_.error());
       return false;
     }

@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "sqlite/text_values.h"
 #include "sqlite/views.h"
 #include "text/json_writer.h"
@@ -38,6 +40,8 @@ constexpr const char *kFixedTables[] = {
     " raw BLOB)",
     "CREATE TABLE definitions (source TEXT, id INTEGER, name TEXT)",
     "CREATE TABLE meta (key TEXT PRIMARY KEY, value)",
+    "CREATE TABLE sessions (session_id INTEGER, input TEXT, first_timestamp INTEGER,"
+    " last_timestamp INTEGER, records INTEGER)",
 };
 
 constexpr const char *kIndexes[] = {
@@ -56,9 +60,9 @@ std::string_view default_problem(const LoadRecord &record) {
   return "payload could not be decoded";
 }
 
-// "table.column" of every u64 column, events.timestamp first.
+// "table.column" of every u64 column, the timestamps first.
 std::string u64_columns() {
-  std::string list = "events.timestamp";
+  std::string list = "events.timestamp, sessions.first_timestamp, sessions.last_timestamp";
   for (size_t i = 0; i < kEventKindCount; ++i) {
     const PayloadTable table = payload_table(static_cast<EventKind>(i));
     for (const Column &column : table.columns)
@@ -164,6 +168,7 @@ bool SqliteLoader::add_record(const LoadRecord &record) {
                             ? insert_payload(record, seq, &session)
                             : insert_undecoded(record, seq);
   if (!inserted || !insert_event(record, seq, session)) return false;
+  if (session >= 0) note_session(record.source, session, record.timestamp);
   ++records_;
   return true;
 }
@@ -225,6 +230,35 @@ bool SqliteLoader::insert_event(const LoadRecord &record, int64_t seq, int64_t s
          batch_result(insert_events_.row_bound(seq));
 }
 
+void SqliteLoader::note_session(uint32_t source, int64_t session, uint64_t timestamp) {
+  const std::pair key{source, session};
+  // Records of one session come in runs: most need no search of the map.
+  if (last_session_ == nullptr || key != last_session_key_) {
+    auto [found, added] = sessions_.try_emplace(key, SessionSpan{timestamp, timestamp, 0});
+    last_session_key_ = key;
+    last_session_ = &found->second;
+  }
+  last_session_->first = std::min(last_session_->first, timestamp);
+  last_session_->last = std::max(last_session_->last, timestamp);
+  ++last_session_->records;
+}
+
+bool SqliteLoader::write_sessions() {
+  sqlite3_stmt *insert = nullptr;
+  if (!prepare("INSERT INTO sessions VALUES (?, ?, ?, ?, ?)", &insert)) return false;
+  bool written = true;
+  for (const auto &[key, span] : sessions_) {
+    sqlite3_bind_int64(insert, 1, key.second);
+    written = written && bind_source(insert, 2, key.first);
+    sqlite3_bind_int64(insert, 3, static_cast<int64_t>(span.first));
+    sqlite3_bind_int64(insert, 4, static_cast<int64_t>(span.last));
+    sqlite3_bind_int64(insert, 5, static_cast<int64_t>(span.records));
+    written = written && step(insert);
+  }
+  sqlite3_finalize(insert);
+  return written;
+}
+
 bool SqliteLoader::bind_source(sqlite3_stmt *statement, int parameter, uint32_t source) {
   const size_t inputs = options_.inputs.size();
   if (source >= inputs && inputs > 0)
@@ -239,11 +273,14 @@ bool SqliteLoader::bind_source(sqlite3_stmt *statement, int parameter, uint32_t 
 
 bool SqliteLoader::finish(const LoadEnd &end) {
   if (!usable_) return false;
-  const bool done = flush_batches() && write_meta(end) && [&] {
-    for (const char *sql : kIndexes)
-      if (!exec(sql)) return false;
+  const FinishProgress &progress = end.progress;
+  const auto step = [&](std::string_view name) {
+    if (progress.step) progress.step(name);
     return true;
-  }() && commit_and_close();
+  };
+  const bool done = step("writing the last rows") && flush_batches() && write_sessions() &&
+                    write_meta(end) && build_indexes(progress) && step("committing") &&
+                    commit_and_close();
   usable_ = false;
   if (!done) {
     close_database();
@@ -253,6 +290,24 @@ bool SqliteLoader::finish(const LoadEnd &end) {
   // The file's own message went to standard error.
   if (!output_->commit()) return fail(options_.output_path + ": the database could not be saved");
   return true;
+}
+
+// Index building takes seconds on a large trace: SQLite calls back now and
+// then so that the progress line keeps moving.
+bool SqliteLoader::build_indexes(const FinishProgress &progress) {
+  if (progress.step) progress.step("building indexes");
+  if (progress.working)
+    sqlite3_progress_handler(
+        db_, 100'000,
+        [](void *working) {
+          (*static_cast<const std::function<void()> *>(working))();
+          return 0;
+        },
+        const_cast<std::function<void()> *>(&progress.working));
+  bool built = true;
+  for (const char *sql : kIndexes) built = built && exec(sql);
+  sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  return built;
 }
 
 bool SqliteLoader::flush_batches() {

@@ -9,11 +9,12 @@
 //   loader.finish({});  // or {.damaged = true, .where = "..."}
 //
 // The database (docs/sqlite.md): events(seq, timestamp, event, id, session_id,
-// source), one table per event kind with the payload's typed columns,
+// source), sessions(session_id, input, first_timestamp, last_timestamp,
+// records), one table per event kind with the payload's typed columns,
 // undecoded(seq, reason, raw), definitions(source, id, name), meta(key,
 // value), indexes on events(timestamp) and events(event), and views for
-// stage latencies and display intervals. The per-kind tables are derived from
-// the payload descriptions (sqlite/payload_tables.h).
+// stage latencies, display intervals, stalls, silence runs and held keys. The per-kind tables are
+// derived from the payload descriptions (sqlite/payload_tables.h).
 //
 // Integers are stored as 64-bit INTEGER; a u64 keeps its bit pattern, so a
 // value above 2^63-1 reads back as that value minus 2^64 (exact through
@@ -32,6 +33,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -75,6 +78,13 @@ struct LoadRecord {
   std::span<const uint8_t> raw;  // the payload bytes; stored only for undecoded records
 };
 
+// Told what finish is doing, for a progress line: each step as it begins
+// ("building indexes"), and now and then while a long step works.
+struct FinishProgress {
+  std::function<void(std::string_view step)> step;
+  std::function<void()> working;
+};
+
 // How the input ended, and what of it was kept.
 struct LoadEnd {
   bool damaged = false;
@@ -82,6 +92,7 @@ struct LoadEnd {
   // The selection as given ("--begin +1s --session 3"), "" for the whole
   // trace: a windowed database must not pass for the whole recording.
   std::string selection;
+  FinishProgress progress;
 };
 
 class SqliteLoader {
@@ -129,6 +140,9 @@ class SqliteLoader {
   bool batch_result(int result);
   bool flush_batches();
   bool write_meta(const LoadEnd &end);
+  void note_session(uint32_t source, int64_t session, uint64_t timestamp);
+  bool write_sessions();
+  bool build_indexes(const FinishProgress &progress);
   void discard_output();
   bool commit_and_close();
   bool exec(const std::string &sql);
@@ -146,6 +160,17 @@ class SqliteLoader {
   sqlite3_stmt *insert_undecoded_ = nullptr;
   sqlite3_stmt *insert_definition_ = nullptr;
   std::vector<KindInsert> kind_inserts_;  // by EventKind
+  // Each session's first and last timestamp and records, by input and id:
+  // a few entries, kept while loading rather than found again by a pass
+  // over the events.
+  struct SessionSpan {
+    uint64_t first = 0;
+    uint64_t last = 0;
+    uint64_t records = 0;
+  };
+  std::map<std::pair<uint32_t, int64_t>, SessionSpan> sessions_;
+  std::pair<uint32_t, int64_t> last_session_key_{UINT32_MAX, -1};
+  SessionSpan *last_session_ = nullptr;
   uint64_t records_ = 0;
   uint64_t undecoded_ = 0;
   uint64_t definitions_ = 0;
