@@ -297,6 +297,39 @@ TEST(ReportCommand, EveryInjectedFaultIsAFindingWhereTheManifestSays) {
   }
 }
 
+// A window that begins inside a stall's gap still reports the stall whole:
+// the frame before the window is read for it. One that begins after the
+// stall's frame does not.
+TEST(ReportCommand, AWindowReportsAStallWhoseGapEndsInsideIt) {
+  TemporaryDirectory directory;
+  const Generated g = generate_and_report({"stall@+1s:300ms"}, 3, directory);
+  ASSERT_FALSE(g.manifest.is_null());
+  ASSERT_FALSE(g.manifest["stalls"].empty());
+  const json &stall = g.manifest["stalls"][0];
+  const uint64_t at = stall["at"], gap = stall["gap_ns"];
+  const auto seconds = [](uint64_t ns) {
+    return std::to_string(ns / 1'000'000'000) + "." +
+           std::to_string(1'000'000'000 + ns % 1'000'000'000).substr(1) + "s";
+  };
+  const struct {
+    uint64_t begin;
+    bool found;
+  } cases[] = {{at - gap / 2, true}, {at - 1, true}, {at + 1, false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(seconds(c.begin));
+    const vxtrace_test::ProcessResult reported =
+        run_vxtrace({"report", directory.file("agree.vxt"), "--json", "--no-progress", "--begin",
+                     seconds(c.begin), "--end", seconds(at + 1'000'000'000)},
+                    directory.path());
+    ASSERT_EQ(reported.exit_status, 0) << reported.err;
+    bool found = false;
+    for (const json &f : findings_of_kind(json::parse(reported.out), "stall"))
+      found = found ||
+              (f["session_id"] == stall["session_id"] && f["end"] == at && f["begin"] == at - gap);
+    EXPECT_EQ(found, c.found);
+  }
+}
+
 // Packets kept in the reorder buffer while every packet that leaves it takes
 // a minute: a flush more than the horizon after a packet entered finds it
 // lost, in the manifest as in the report, however the sweeps fell.

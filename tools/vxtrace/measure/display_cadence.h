@@ -50,6 +50,12 @@ class DisplayCadence {
     return gap;
   }
 
+  // The frame displayed just before the frames fed, at now_ns: the first
+  // interval counts from it, though the frame itself is not counted.
+  void frame_before(uint64_t now_ns) {
+    if (frames_ == 0) last_ns_ = now_ns < kNoFrame ? now_ns : kNoFrame - 1;
+  }
+
   uint64_t frames() const { return frames_; }
   const LogHistogram &intervals() const { return intervals_; }
   // The candidates longer than twice the histogram's median interval.

@@ -22,8 +22,8 @@ struct ReportOptions {
   uint64_t horizon_ns = kDefaultHorizonNs;         // a key open longer is lost and forgotten
   uint64_t stall_floor_ns = kDefaultStallFloorNs;  // the shortest display interval that can stall
   size_t plotted_sessions = 16;                    // sessions with plots in the page
-  uint64_t hold_ns = kDefaultHoldNs;           // a key flushed after waiting longer was held
-  uint64_t silence_run = kDefaultSilenceRun;  // consecutive silence writes that make a finding
+  uint64_t hold_ns = kDefaultHoldNs;               // a key flushed after waiting longer was held
+  uint64_t silence_run = kDefaultSilenceRun;       // consecutive silence writes that make a finding
   // How the text shows them:
   size_t findings_shown = 20;  // the first findings; 0 for all
   bool all_sessions = false;   // every session, not only those with findings

@@ -45,6 +45,14 @@ class ReportBuilder::State {
     if (next_sweep_ns_ != kNone && now_ns_ >= next_sweep_ns_) sweep();
   }
 
+  void add_frame_before_window(uint64_t timestamp_ns, uint32_t session_id) {
+    const uint64_t key = session_key(session_id);
+    // Bounded like the live sessions: damaged input cannot grow it further.
+    if (frames_before_window_.size() < report_.options.max_live_sessions ||
+        frames_before_window_.contains(key))
+      frames_before_window_[key] = timestamp_ns;
+  }
+
   void add_undecoded(uint64_t timestamp_ns) {
     note_time(timestamp_ns);
     ++report_.undecoded;
@@ -110,10 +118,12 @@ class ReportBuilder::State {
 
   uint64_t horizon_ns() const { return report_.options.horizon_ns; }
 
+  // Sessions of different inputs are different sessions.
+  uint64_t session_key(uint32_t id) const { return (uint64_t{source_} << 32) | id; }
+
   // Null when the session would be one too many.
   LiveSession *session_of(uint32_t id, uint64_t timestamp_ns) {
-    // Sessions of different inputs are different sessions.
-    const uint64_t key = (uint64_t{source_} << 32) | id;
+    const uint64_t key = session_key(id);
     if (cached_ != nullptr && cached_->key == key) return cached_;
     auto found = live_.find(key);
     if (found == live_.end()) {
@@ -125,6 +135,10 @@ class ReportBuilder::State {
       report_.sessions.back().source = source_;
       auto session = std::make_unique<LiveSession>(key, timestamp_ns, report_.sessions.size() - 1,
                                                    report_.options.stall_floor_ns);
+      if (auto before = frames_before_window_.find(key); before != frames_before_window_.end()) {
+        session->display.frame_before(before->second);
+        frames_before_window_.erase(before);
+      }
       found = live_.emplace(key, std::move(session)).first;
     }
     cached_ = found->second.get();
@@ -207,6 +221,7 @@ class ReportBuilder::State {
     }
   };
   WindowSeries<ReceiverCell> receiver_series_;
+  std::unordered_map<uint64_t, uint64_t> frames_before_window_;      // by session key
   std::unordered_map<uint64_t, std::unique_ptr<LiveSession>> live_;  // by key
   uint32_t source_ = 0;
   LiveSession *cached_ = nullptr;
@@ -224,6 +239,10 @@ void ReportBuilder::add(uint64_t timestamp_ns, EventKind kind, const void *recor
 
 void ReportBuilder::set_source(uint32_t source) {
   state_->set_source(source);
+}
+
+void ReportBuilder::add_frame_before_window(uint64_t timestamp_ns, uint32_t session_id) {
+  state_->add_frame_before_window(timestamp_ns, session_id);
 }
 
 void ReportBuilder::add_undecoded(uint64_t timestamp_ns) {

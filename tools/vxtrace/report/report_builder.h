@@ -40,6 +40,12 @@ class ReportBuilder {
   // different inputs are reported apart, as their ids are per buffer.
   void set_source(uint32_t source);
 
+  // A frame of the session displayed at timestamp_ns, before the records of
+  // a time window: the session's first interval in the window counts from
+  // it, so that a stall ending inside the window is found. Call before the
+  // window's records.
+  void add_frame_before_window(uint64_t timestamp_ns, uint32_t session_id);
+
   // A data record that could not be decoded (unknown name, short payload).
   void add_undecoded(uint64_t timestamp_ns);
 

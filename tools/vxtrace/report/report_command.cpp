@@ -9,6 +9,7 @@
 #include "io/diagnostics.h"
 #include "io/inputs.h"
 #include "io/output_file.h"
+#include "pipeline/record_fields.h"
 #include "report/report_builder.h"
 #include "report/report_writers.h"
 #include "schema/event_kind.h"
@@ -32,12 +33,30 @@ ReportOptions builder_options(const ReportCommandOptions &options) {
   return built;
 }
 
+// How far before a window the report looks for each session's last frame, so
+// that a stall ending inside the window is found with its length.
+constexpr uint64_t kFrameLookBackNs = 10 * kNsPerS;
+
+// A displayed frame before the window: only its time and session count.
+void add_before_window(ReportBuilder &builder, std::optional<EventKind> kind,
+                       const DecodedRecord &record, uint64_t timestamp_ns) {
+  if (kind != kDisplayEvent || record.data() == nullptr) return;
+  if (const std::optional<uint32_t> session = record_keys(*kind, record.data()).session)
+    builder.add_frame_before_window(timestamp_ns, *session);
+}
+
 Report build_report(const ReportCommandOptions &options, ReadingPass &pass) {
   ReportBuilder builder(builder_options(options));
   EventKindCache kinds;
+  pass.read_lead_in(kFrameLookBackNs);
+  const uint64_t window_begin = pass.selection().begin;
   pass.for_each([&](size_t source, const EventView &event, const DecodedRecord &record) {
     builder.set_source(static_cast<uint32_t>(source));
     const std::optional<EventKind> kind = kinds.kind_of(event.descriptor);
+    if (event.timestamp < window_begin) {
+      add_before_window(builder, kind, record, event.timestamp);
+      return true;
+    }
     if (kind && record.data() != nullptr)
       builder.add(event.timestamp, *kind, record.data());
     else

@@ -6,6 +6,9 @@
 // with the records and at the end.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,7 +42,8 @@ class ReadingPass {
   template <class Add, class Wanted, class After>
   void for_each(Add &&add, Wanted &&wanted, After &&after) {
     RecordAllocator allocator;
-    MergedRecords records(opened_, selection_, options_.progress);
+    const Selection reading = with_lead_in();
+    MergedRecords records(opened_, reading, options_.progress);
     EventView event;
     for (;;) {
       if (!wanted()) {
@@ -47,6 +51,8 @@ class ReadingPass {
         break;
       }
       if (!records.next(&event)) break;
+      if (reading.kept_any != selection_.kept_any && event.timestamp >= selection_.begin)
+        selection_.kept_any->store(true, std::memory_order_relaxed);
       const DecodedRecord record(event, records.session()->iterator(), &allocator);
       if (!add(records.source(), event, record)) break;
     }
@@ -61,6 +67,12 @@ class ReadingPass {
   void for_each(Add &&add) {
     for_each(std::forward<Add>(add), [] { return true; });
   }
+
+  // Reads from lead_in_ns before the window's begin too, when it has one,
+  // for a command that needs what came just before the window: those
+  // records reach add() like the others (the command tells them by their
+  // time) but do not count as matching the selection.
+  void read_lead_in(uint64_t lead_in_ns) { lead_in_ns_ = lead_in_ns; }
 
   // Why inputs were refused or ended early so far, "" when none was: for
   // outputs that must not pass for a whole trace.
@@ -79,11 +91,20 @@ class ReadingPass {
   int input_status() const { return input_status_ ? *input_status_ : input_exit_status(opened_); }
 
  private:
+  Selection with_lead_in() const {
+    Selection reading = selection_;
+    if (lead_in_ns_ == 0 || selection_.begin == 0 || selection_.nothing) return reading;
+    reading.begin -= std::min(selection_.begin, lead_in_ns_);
+    reading.kept_any = std::make_shared<std::atomic<bool>>(false);
+    return reading;
+  }
+
   const InputOptions &options_;
   const OpenedInput &opened_;
   Selection selection_;
   std::optional<int> input_status_;
   bool stopped_early_ = false;
+  uint64_t lead_in_ns_ = 0;
 };
 
 class ReadingCommand {
