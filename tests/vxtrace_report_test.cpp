@@ -589,7 +589,7 @@ TEST(ReportWriters, JsonHasTheDocumentedShapeAndTextFitsHundredColumns) {
                                                "interval_p99_us", "interval_max_us", "stalls"}));
   EXPECT_EQ(session["spans"].size(), kSpanPairCount);
   EXPECT_EQ(keys_of(session["spans"][0]),
-            (Keys{"begin", "end", "count", "p50_us", "p99_us", "max_us"}));
+            (Keys{"begin", "end", "count", "open", "p50_us", "p90_us", "p99_us", "max_us"}));
   EXPECT_EQ(session["spans"][0]["max_us"], 400);
   EXPECT_EQ(doc["receiver"]["audio_sink"],
             nlohmann::json::parse(R"({"writes": 10, "silence_writes": 3, "dropped_samples": 576,

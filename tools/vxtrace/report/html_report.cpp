@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "report/format.h"
+#include "report/report_rows.h"
 #include "report/report_writers.h"
 
 namespace vxtrace {
@@ -159,30 +160,36 @@ std::string pair_label(size_t p) {
          std::string(short_name(kStagePairs[p].to));
 }
 
+std::vector<std::string_view> columns_with_durations(std::vector<std::string_view> columns) {
+  for (const DurationColumn &column : kDurationColumns) columns.push_back(column.name);
+  return columns;
+}
+
+std::vector<std::string> cells_with_durations(std::vector<std::string> cells, const Durations &d) {
+  for (const DurationColumn &column : kDurationColumns)
+    cells.push_back(duration_or_dash(d, d.*column.value));
+  return cells;
+}
+
 void write_stage_table(std::string &out, const SessionFigures &session) {
-  Table table(out, {"stage", "key", "count", "lost", "flushed", "p50", "p90", "p99", "max"});
-  for (size_t p = 0; p < kStagePairCount; ++p) {
-    const StageFigures &stage = session.stages[p];
-    const Durations &d = stage.latency;
-    if (d.count == 0 && stage.lost == 0 && stage.flushed == 0) continue;
-    table.row({pair_label(p), std::string(key_name(kStagePairs[p].key)), number(d.count),
-               number(stage.lost), number(stage.flushed), duration_or_dash(d, d.p50_ns),
-               duration_or_dash(d, d.p90_ns), duration_or_dash(d, d.p99_ns),
-               duration_or_dash(d, d.max_ns)});
+  Table table(out, columns_with_durations({"stage", "key", "count", "lost", "flushed"}));
+  for (const StageRow &row : stage_rows(session, true)) {
+    const StageFigures &stage = *row.figures;
+    table.row(cells_with_durations(
+        {pair_label(row.pair), std::string(key_name(kStagePairs[row.pair].key)),
+         number(stage.latency.count), number(stage.lost), number(stage.flushed)},
+        stage.latency));
   }
 }
 
 void write_span_table(std::string &out, const SessionFigures &session) {
-  Table table(out, {"span", "count", "open", "p50", "p90", "p99", "max"});
-  for (size_t s = 0; s < kSpanPairCount; ++s) {
-    const SpanFigures &span = session.spans[s];
-    const Durations &d = span.duration;
-    if (d.count == 0 && span.unfinished == 0) continue;
-    table.row({std::string(short_name(kSpanPairs[s].begin)) + " -> " +
-                   std::string(short_name(kSpanPairs[s].end)),
-               number(d.count), number(span.unfinished), duration_or_dash(d, d.p50_ns),
-               duration_or_dash(d, d.p90_ns), duration_or_dash(d, d.p99_ns),
-               duration_or_dash(d, d.max_ns)});
+  Table table(out, columns_with_durations({"span", "count", "open"}));
+  for (const SpanRow &row : span_rows(session, true)) {
+    const SpanFigures &span = *row.figures;
+    table.row(cells_with_durations({std::string(short_name(kSpanPairs[row.span].begin)) + " -> " +
+                                        std::string(short_name(kSpanPairs[row.span].end)),
+                                    number(span.duration.count), number(span.unfinished)},
+                                   span.duration));
   }
 }
 
@@ -190,15 +197,14 @@ void write_display_and_drops(std::string &out, const SessionFigures &session) {
   const DisplayFigures &display = session.display;
   const Durations &d = display.interval;
   out.append("<p>Displayed frames: ").append(number(display.frames));
-  if (d.count != 0)
-    out.append("; interval p50 ")
-        .append(human_duration(d.p50_ns))
-        .append(", p90 ")
-        .append(human_duration(d.p90_ns))
-        .append(", p99 ")
-        .append(human_duration(d.p99_ns))
-        .append(", max ")
-        .append(human_duration(d.max_ns));
+  if (d.count != 0) {
+    out.append("; interval");
+    for (const DurationColumn &column : kDurationColumns)
+      out.append(column.name == kDurationColumns[0].name ? " " : ", ")
+          .append(column.name)
+          .append(" ")
+          .append(human_duration(d.*column.value));
+  }
   out.append("; stalls: ").append(number(display.stalls.size()));
   if (display.stalls_incomplete) out.append(" (the longest; there are more)");
   out.append(".<br>Drops:");

@@ -2,15 +2,23 @@
 // on: every session lists every stage pair, drop kind and span, figures that
 // do not exist (percentiles of nothing) are null.
 #include "report/format.h"
+#include "report/report_rows.h"
 #include "report/report_writers.h"
 
 namespace vxtrace {
 namespace {
 
-void write_stage(JsonWriter &json, size_t pair_index, const StageFigures &stage) {
-  const StagePair &pair = kStagePairs[pair_index];
+// "<prefix>p50_us", ...: null for a set without durations.
+void write_durations(JsonWriter &json, const Durations &durations, std::string_view prefix = "") {
+  for (const DurationColumn &column : kDurationColumns)
+    json.member_us(std::string(prefix).append(column.name).append("_us"), durations.*column.value,
+                   durations.count != 0);
+}
+
+void write_stage(JsonWriter &json, const StageRow &row) {
+  const StagePair &pair = kStagePairs[row.pair];
+  const StageFigures &stage = *row.figures;
   const Durations &latency = stage.latency;
-  const bool any = latency.count != 0;
   json.open('{');
   json.member_text("from", short_name(pair.from));
   json.member_text("to", short_name(pair.to));
@@ -18,23 +26,15 @@ void write_stage(JsonWriter &json, size_t pair_index, const StageFigures &stage)
   json.member("count", latency.count);
   json.member("lost", stage.lost);
   json.member("flushed", stage.flushed);
-  json.member_us("p50_us", latency.p50_ns, any);
-  json.member_us("p90_us", latency.p90_ns, any);
-  json.member_us("p99_us", latency.p99_ns, any);
-  json.member_us("max_us", latency.max_ns, any);
+  write_durations(json, latency);
   json.close('}');
 }
 
 void write_display(JsonWriter &json, const DisplayFigures &display) {
-  const Durations &interval = display.interval;
-  const bool any = interval.count != 0;
   json.key("display");
   json.open('{');
   json.member("frames", display.frames);
-  json.member_us("interval_p50_us", interval.p50_ns, any);
-  json.member_us("interval_p90_us", interval.p90_ns, any);
-  json.member_us("interval_p99_us", interval.p99_ns, any);
-  json.member_us("interval_max_us", interval.max_ns, any);
+  write_durations(json, display.interval, "interval_");
   json.key("stalls");
   json.open('[');
   for (const Stall &stall : display.stalls) {
@@ -48,16 +48,14 @@ void write_display(JsonWriter &json, const DisplayFigures &display) {
   json.close('}');
 }
 
-void write_span(JsonWriter &json, size_t pair_index, const SpanFigures &span) {
-  const Durations &duration = span.duration;
-  const bool any = duration.count != 0;
+void write_span(JsonWriter &json, const SpanRow &row) {
+  const SpanFigures &span = *row.figures;
   json.open('{');
-  json.member_text("begin", short_name(kSpanPairs[pair_index].begin));
-  json.member_text("end", short_name(kSpanPairs[pair_index].end));
-  json.member("count", duration.count);
-  json.member_us("p50_us", duration.p50_ns, any);
-  json.member_us("p99_us", duration.p99_ns, any);
-  json.member_us("max_us", duration.max_ns, any);
+  json.member_text("begin", short_name(kSpanPairs[row.span].begin));
+  json.member_text("end", short_name(kSpanPairs[row.span].end));
+  json.member("count", span.duration.count);
+  json.member("open", span.unfinished);
+  write_durations(json, span.duration);
   json.close('}');
 }
 
@@ -69,7 +67,7 @@ void write_session(JsonWriter &json, const SessionFigures &session, const std::s
   json.member("events", session.events);
   json.key("stages");
   json.open('[');
-  for (size_t p = 0; p < session.stages.size(); ++p) write_stage(json, p, session.stages[p]);
+  for (const StageRow &row : stage_rows(session, false)) write_stage(json, row);
   json.close(']');
   json.key("drops");
   json.open('{');
@@ -79,7 +77,7 @@ void write_session(JsonWriter &json, const SessionFigures &session, const std::s
   write_display(json, session.display);
   json.key("spans");
   json.open('[');
-  for (size_t s = 0; s < session.spans.size(); ++s) write_span(json, s, session.spans[s]);
+  for (const SpanRow &row : span_rows(session, false)) write_span(json, row);
   json.close(']');
   json.close('}');
 }

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "report/format.h"
+#include "report/report_rows.h"
 #include "report/report_writers.h"
 
 namespace vxtrace {
@@ -46,9 +47,8 @@ void append_row(std::string &out, std::string_view label, uint64_t count, uint64
   append_column(out, compact_count(count, 8), 9);
   append_column(out, compact_count(lost, 7), 8);
   append_column(out, flushed, 8);
-  const bool any = d.count != 0;
-  for (const uint64_t ns : {d.p50_ns, d.p90_ns, d.p99_ns, d.max_ns})
-    append_column(out, any ? human_duration(ns) : "-", 8);
+  for (const DurationColumn &column : kDurationColumns)
+    append_column(out, d.count != 0 ? human_duration(d.*column.value) : "-", 8);
   out.push_back('\n');
 }
 
@@ -58,7 +58,7 @@ void append_heading(std::string &out, std::string_view label, std::string_view l
   append_column(out, "count", 9);
   append_column(out, lost, 8);
   append_column(out, flushed, 8);
-  for (const char *column : {"p50", "p90", "p99", "max"}) append_column(out, column, 8);
+  for (const DurationColumn &column : kDurationColumns) append_column(out, column.name, 8);
   out.push_back('\n');
 }
 
@@ -85,12 +85,8 @@ void append_wrapped(std::string &out, std::string_view first, std::string_view i
 }
 
 bool chain_seen(const SessionFigures &session, Chain chain) {
-  for (size_t p = 0; p < kStagePairCount; ++p) {
-    const StageFigures &stage = session.stages[p];
-    if (kStagePairs[p].chain == chain &&
-        (stage.latency.count != 0 || stage.lost != 0 || stage.flushed != 0))
-      return true;
-  }
+  for (const StageRow &row : stage_rows(session, true))
+    if (kStagePairs[row.pair].chain == chain) return true;
   return false;
 }
 
@@ -139,15 +135,14 @@ void write_display(std::string &out, const DisplayFigures &display) {
   if (display.frames == 0) return;
   const Durations &interval = display.interval;
   out.append("  display: ").append(number(display.frames)).append(" frames");
-  if (interval.count != 0)
-    out.append(", interval p50 ")
-        .append(human_duration(interval.p50_ns))
-        .append(" p90 ")
-        .append(human_duration(interval.p90_ns))
-        .append(" p99 ")
-        .append(human_duration(interval.p99_ns))
-        .append(" max ")
-        .append(human_duration(interval.max_ns));
+  if (interval.count != 0) {
+    out.append(", interval");
+    for (const DurationColumn &column : kDurationColumns)
+      out.append(" ")
+          .append(column.name)
+          .append(" ")
+          .append(human_duration(interval.*column.value));
+  }
   out.push_back('\n');
   if (display.stalls.empty()) return;
   out.append("  stalls: ").append(number(display.stalls.size()));
@@ -166,17 +161,11 @@ void write_display(std::string &out, const DisplayFigures &display) {
 }
 
 void write_spans(std::string &out, const SessionFigures &session) {
-  bool first = true;
-  for (size_t s = 0; s < session.spans.size(); ++s) {
-    const SpanFigures &span = session.spans[s];
-    if (span.duration.count == 0 && span.unfinished == 0) continue;
-    if (first) {
-      append_heading(out, "  spans, by begin event", "open", "");
-      first = false;
-    }
-    append_row(out, "   " + std::string(short_name(kSpanPairs[s].begin)), span.duration.count,
-               span.unfinished, "", span.duration);
-  }
+  const std::vector<SpanRow> rows = span_rows(session, true);
+  if (!rows.empty()) append_heading(out, "  spans, by begin event", "open", "");
+  for (const SpanRow &row : rows)
+    append_row(out, "   " + std::string(short_name(kSpanPairs[row.span].begin)),
+               row.figures->duration.count, row.figures->unfinished, "", row.figures->duration);
 }
 
 void write_session(std::string &out, const SessionFigures &session, const std::string *input) {
