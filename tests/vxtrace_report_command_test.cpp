@@ -740,6 +740,12 @@ TEST(ReportCommand, PageShowsTheJsonFiguresAndDrawsItsPlotsInChromium) {
     stalls += session["display"]["stalls"].size();
   }
   EXPECT_GT(lost + stalls, 0u) << "the faults show on the page";
+
+  // A click on "records" sorts the overview by it, most first.
+  std::vector<uint64_t> records;
+  for (const json &cell : page.sorted) records.push_back(std::stoull(cell.get<std::string>()));
+  ASSERT_EQ(records.size(), report["sessions"].size());
+  EXPECT_TRUE(std::is_sorted(records.rbegin(), records.rend()));
 }
 
 // The page and the JSON appear under their names only when complete: a page

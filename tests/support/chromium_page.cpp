@@ -24,10 +24,18 @@ window.addEventListener('load', () => {
                                      c.getBoundingClientRect().height > 0);
   const tables = [...document.querySelectorAll('table')].map(
       t => [...t.rows].map(r => [...r.cells].map(c => c.textContent)));
+  // A click on the second heading of the first sortable table, once the
+  // tables above were read: its column in the order that shows then.
+  const sortable = document.querySelector('table.sortable');
+  let sorted = [];
+  if (sortable) {
+    sortable.rows[0].cells[1].click();
+    sorted = [...sortable.rows].slice(1).map(r => r.cells[1].textContent);
+  }
   const verdict = document.createElement('pre');
   verdict.id = 'verdict';
   verdict.textContent = JSON.stringify({errors: window.errors, canvases: canvases.length,
-                                        drawn: drawn.length, tables: tables});
+                                        drawn: drawn.length, tables: tables, sorted: sorted});
   document.body.appendChild(verdict);
 });
 </script>
@@ -82,6 +90,7 @@ ReportPageVerdict check_report_page(const std::string &work, const std::string &
   verdict.canvases = found["canvases"];
   verdict.drawn = found["drawn"];
   verdict.tables = found["tables"];
+  verdict.sorted = found["sorted"];
   return verdict;
 }
 

@@ -23,7 +23,10 @@ struct ReportPageVerdict {
   size_t canvases = 0;
   size_t drawn = 0;       // canvases of non-zero size with a Chart.js chart
   nlohmann::json tables;  // every table, as rows of cell texts
-  std::string log;        // Chromium's, when the verdict is missing
+  // The second column of the first sortable table after a click on its
+  // heading: the cell texts, top to bottom.
+  nlohmann::json sorted;
+  std::string log;  // Chromium's, when the verdict is missing
 };
 
 // Loads page (the HTML text) in Chromium from a file in work, with a hook
