@@ -1,8 +1,12 @@
 // vxtrace: the command-line consumer of recorded velocast trace buffers.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "cli/build_outputs.h"
+#include "cli/version.h"
 #include "commands.h"
 
 namespace {
@@ -29,18 +33,30 @@ int report_unknown_word(const std::string &word) {
   return vxtrace::kExitUsage;
 }
 
-}  // namespace
+bool is_command(const std::string &word) {
+  for (const Command &command : commands())
+    if (word == command.name) return true;
+  return false;
+}
 
-int main(int argc, char **argv) {
-  CLI::App app{"vxtrace: read recorded velocast trace buffers through the vexlo plug-in"};
-  app.require_subcommand(1);
-  std::vector<std::pair<CLI::App *, CommandRun>> declared;
-  for (const Command &command : commands()) {
-    CLI::App *sub = app.add_subcommand(command.name, command.summary);
-    declared.emplace_back(sub, command.declare(sub));
-  }
+// "help" and "help COMMAND" are "--help" and "COMMAND --help" in other words,
+// so that their output is the same by construction. Returns the words to
+// parse, or nothing when the help of an unknown command was asked for.
+std::optional<std::vector<std::string>> without_help_word(std::vector<std::string> words) {
+  if (words.empty() || words[0] != "help") return words;
+  if (words.size() == 1) return std::vector<std::string>{"--help"};
+  if (!is_command(words[1])) return std::nullopt;
+  words.erase(words.begin());
+  words.insert(words.begin() + 1, "--help");
+  return words;
+}
+
+int parse_and_run(CLI::App &app, const std::string &program, std::vector<std::string> words,
+                  const std::vector<std::pair<CLI::App *, CommandRun>> &declared) {
+  std::vector<const char *> argv{program.c_str()};
+  for (const std::string &word : words) argv.push_back(word.c_str());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::ParseError &error) {
     if (app.get_subcommands().empty() && !app.remaining().empty())
       return report_unknown_word(app.remaining().front());
@@ -49,4 +65,25 @@ int main(int argc, char **argv) {
   for (const auto &[sub, run] : declared)
     if (sub->parsed()) return run();
   return vxtrace::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  CLI::App app{"vxtrace: read recorded velocast trace buffers through the vexlo plug-in"};
+  app.require_subcommand(1);
+  std::string plugin;
+  vxtrace::add_version_options(&app, &plugin);
+  std::vector<std::pair<CLI::App *, CommandRun>> declared;
+  for (const Command &command : commands()) {
+    CLI::App *sub = app.add_subcommand(command.name, command.summary);
+    declared.emplace_back(sub, command.declare(sub));
+  }
+  // After the commands: CLI11 would copy it into theirs.
+  app.footer("vxtrace help [COMMAND] is vxtrace [COMMAND] --help.");
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  if (const std::optional<int> status = vxtrace::run_build_output_mode(app, words)) return *status;
+  const std::optional<std::vector<std::string>> parsed_words = without_help_word(words);
+  if (!parsed_words) return report_unknown_word(words[1]);
+  return parse_and_run(app, argc > 0 ? argv[0] : "vxtrace", *parsed_words, declared);
 }

@@ -1,9 +1,11 @@
 #include "core/plugin_loader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <vector>
 
 namespace vxtrace {
@@ -63,6 +65,17 @@ bool Plugin::load(const std::string &path, std::string *error) {
   *error = "cannot load the plug-in " + std::string(kPluginFileName) +
            " (use --plugin PATH):" + failures;
   return false;
+}
+
+std::string Plugin::file() const {
+  link_map *map = nullptr;
+  if (handle_ == nullptr || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr)
+    return {};
+  char *resolved = realpath(map->l_name, nullptr);
+  if (resolved == nullptr) return map->l_name;
+  std::string file(resolved);
+  std::free(resolved);
+  return file;
 }
 
 bool Plugin::resolve_all(std::string *error) {

@@ -31,6 +31,9 @@ class Plugin {
 
   const PluginApi &api() const { return api_; }
   const std::string &path() const { return path_; }
+  // The file that the dynamic linker opened for path(), links resolved; empty
+  // before a load.
+  std::string file() const;
 
  private:
   bool resolve_all(std::string *error);

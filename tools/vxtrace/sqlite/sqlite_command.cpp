@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "cli/version.h"
 #include "core/decoded_record.h"
 #include "io/diagnostics.h"
 #include "io/inputs.h"
@@ -69,7 +70,7 @@ class SqliteCommand : public ReadingCommand {
   bool run(ReadingPass &pass) override {
     if (!loader_.open({.output_path = options_.output,
                        .inputs = pass.opened().paths(),
-                       .tool_version = VXTRACE_VERSION,
+                       .tool_version = tool_version(),
                        .output = &output_})) {
       report(loader_.error());
       return false;
