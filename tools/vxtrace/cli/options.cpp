@@ -95,12 +95,16 @@ void add_reading_options(CLI::App *command, InputOptions *in) {
   add_path(command, "--plugin", &in->plugin,
            "Plug-in shared object (default: beside vxtrace, then ../lib/)");
   add_selection_options(command, in);
+  add_event_globs(command, &in->event_globs);
 }
 
 // Takes one glob per --event, kept literally: CLI11 would otherwise read
 // "[...]" as a list and "[]" as no glob at all.
 void add_event_globs(CLI::App *command, std::vector<std::string> *globs) {
-  command->add_option("--event", *globs, "Only events whose name matches this glob (repeatable)")
+  command
+      ->add_option("--event", *globs,
+                   "Only events whose name matches this glob, full or short "
+                   "(/velocast/audio_* or audio_*; repeatable)")
       ->allow_extra_args(false);
 }
 

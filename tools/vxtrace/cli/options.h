@@ -45,8 +45,8 @@ CLI::Option *add_path(CLI::App *command, const std::string &name, std::string *p
 // -o: a file, or standard output when absent or "-".
 CLI::Option *add_output(CLI::App *command, std::string *path, const std::string &description);
 
-// The inputs and what is read of them: FILE ..., --plugin, the time window
-// and the sessions.
+// The inputs and what is read of them: FILE ..., --plugin, the time window,
+// the sessions and the events.
 void add_reading_options(CLI::App *command, InputOptions *in);
 
 // --event, one glob per option.

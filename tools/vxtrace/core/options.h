@@ -25,6 +25,7 @@ struct InputOptions {
   std::optional<TimeOption> end;
   std::vector<uint32_t> sessions;
   bool with_receiver = false;
+  std::vector<std::string> event_globs;  // --event, full or short names
 };
 
 }  // namespace vxtrace

@@ -1,4 +1,4 @@
-// vxtrace dump: every data record as one JSON object per line.
+// vxtrace dump: every data record as one line, a JSON object or text.
 #include "dump/dump_command.h"
 
 #include <fcntl.h>
@@ -29,11 +29,11 @@ constexpr size_t kWriteBlockSize = size_t{1} << 20;
 // input. With several inputs given, each line names its source, even when
 // only one of them could be read.
 std::vector<std::unique_ptr<EventLineWriter>> line_writers(const OpenedInput &opened,
-                                                           TextBuffer *text) {
+                                                           LineFormat format, TextBuffer *text) {
   std::vector<std::unique_ptr<EventLineWriter>> writers;
   const std::vector<AddressRange> constant_text = plugin_constant_text(opened.plugin.api());
   for (const OpenedSource &source : opened.sources) {
-    writers.push_back(std::make_unique<EventLineWriter>(text, constant_text));
+    writers.push_back(std::make_unique<EventLineWriter>(text, constant_text, format));
     if (opened.files.size() > 1) writers.back()->set_source(source.path);
   }
   return writers;
@@ -43,10 +43,16 @@ std::vector<std::unique_ptr<EventLineWriter>> line_writers(const OpenedInput &op
 // when the output failed.
 bool dump_events(const DumpOptions &options, ReadingPass &pass, OutputSink *sink) {
   TextBuffer text(kWriteBlockSize + kWriteBlockSize / 4);
-  const std::vector<std::unique_ptr<EventLineWriter>> writers = line_writers(pass.opened(), &text);
+  const std::vector<std::unique_ptr<EventLineWriter>> writers =
+      line_writers(pass.opened(), options.format, &text);
   uint64_t lines = 0;
+  uint64_t previous_timestamp = 0;
   pass.for_each(
       [&](size_t source, const EventView &event, const DecodedRecord &record) {
+        // A text line's delta counts from the line before, whichever input
+        // it came from.
+        if (lines > 0) writers[source]->set_previous(previous_timestamp);
+        previous_timestamp = event.timestamp;
         writers[source]->write(event, record);
         ++lines;
         if (text.size() >= kWriteBlockSize) {
@@ -73,8 +79,6 @@ class DumpCommand : public ReadingCommand {
  public:
   explicit DumpCommand(const DumpOptions &options)
       : options_(options), output_({.path = options.output}) {}
-
-  std::vector<std::string> event_globs() const override { return options_.event_globs; }
 
   bool outputs_acceptable(const std::vector<std::string> &files_read) override {
     return prepare_outputs({&output_}, files_read);
@@ -115,12 +119,29 @@ int run_dump(const DumpOptions &options) {
 
 namespace {
 
+// Without a description: CLI11's own would show in --help as "{json,text}".
+CLI::Validator line_format() {
+  return CLI::Validator(
+      [](const std::string &value) {
+        return value == "json" || value == "text" ? std::string() : "must be json or text";
+      },
+      "");
+}
+
 CommandRun declare_dump(CLI::App *command) {
   auto options = std::make_shared<DumpOptions>();
   add_reading_options(command, &options->in);
-  add_event_globs(command, &options->event_globs);
   add_output(command, &options->output,
              "Write to this file instead of standard output (- for standard output)");
+  command
+      ->add_option_function<std::string>(
+          "--format",
+          [options](const std::string &format) {
+            options->format = format == "text" ? LineFormat::text : LineFormat::json;
+          },
+          "json (default): one JSON object per line; text: \"[seconds] (+delta) session N "
+          "name: payload\" per line")
+      ->check(line_format());
   command
       ->add_option_function<uint64_t>(
           "--limit", [options](const uint64_t &limit) { options->limit = limit; },
@@ -140,7 +161,7 @@ CommandRun declare_dump(CLI::App *command) {
 }  // namespace
 
 Command dump_command() {
-  return {"dump", "Write every data record as a JSON line", declare_dump};
+  return {"dump", "Write every data record as a JSON or text line", declare_dump};
 }
 
 }  // namespace vxtrace

@@ -1,4 +1,4 @@
-// vxtrace dump: every data record as one JSON object per line.
+// vxtrace dump: every data record as one line, a JSON object or text.
 #pragma once
 
 #include <cstdint>
@@ -8,18 +8,19 @@
 
 #include "cli/command.h"
 #include "core/options.h"
+#include "dump/event_line_writer.h"
 #include "select/selection.h"
 
 namespace vxtrace {
 
 struct DumpOptions {
   InputOptions in;
-  std::vector<std::string> event_globs;
   std::optional<uint64_t> limit;
-  std::string output;        // empty (no -o) or "-": standard output
+  std::string output;  // empty (no -o) or "-": standard output
+  LineFormat format = LineFormat::json;
   unsigned jobs = 0;         // worker threads; 0: one per core
   uint64_t chunk_bytes = 0;  // input bytes per worker task; 0: chosen from jobs
-  Selection selection;       // resolved by run_dump from in and event_globs
+  Selection selection;       // resolved by run_dump from in
 };
 
 int run_dump(const DumpOptions &options);

@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -64,6 +65,11 @@ struct Part {
   std::vector<CapturedLog> logs;
   uint64_t lines = 0;
   uint64_t events = 0;
+  // Text lines: the first line's delta is left out at this offset, for the
+  // writer in file order, which knows the line before, to put in.
+  std::optional<size_t> first_delta_at;
+  uint64_t first_timestamp = 0;
+  uint64_t last_timestamp = 0;
   std::string failure;
   // What ended the part's reader early (the file changed since the part was
   // planned); the part's text holds the records before it.
@@ -78,7 +84,10 @@ struct Part {
 // part knows the bindings in force at its start.
 class PartPlanner {
  public:
-  PartPlanner(vxt_reader *reader, uint64_t part_bytes) : reader_(reader), part_bytes_(part_bytes) {}
+  // The session's definition observer sees the definitions here, since its
+  // iterator does not read them (a name lives only for the call).
+  PartPlanner(vxt_reader *reader, uint64_t part_bytes, SourceDefinitionObserver on_definition)
+      : reader_(reader), part_bytes_(part_bytes), on_definition_(std::move(on_definition)) {}
 
   // Fills the next part's range and definitions; false at the end of the
   // input or at damage (the reader's error tells which).
@@ -93,7 +102,10 @@ class PartPlanner {
         finished_ = true;
         break;
       }
-      if (record.tag == VXT_TAG_DEFINITION) bind(record.id, record.name);
+      if (record.tag == VXT_TAG_DEFINITION) {
+        bind(record.id, record.name);
+        if (on_definition_) on_definition_(0, record.id, record.name);
+      }
       end = record.offset + record.size;
     }
     if (end == begin) return false;
@@ -127,6 +139,7 @@ class PartPlanner {
 
   vxt_reader *reader_;
   uint64_t part_bytes_;
+  SourceDefinitionObserver on_definition_;
   bool finished_ = false;
   std::vector<std::shared_ptr<const std::string>> bound_;  // by id
   std::shared_ptr<const DefinitionSet> current_;
@@ -247,7 +260,7 @@ struct DumpContext {
 class PartRenderer {
  public:
   explicit PartRenderer(DumpContext *context)
-      : context_(context), writer_(nullptr, context->constant_text) {}
+      : context_(context), writer_(nullptr, context->constant_text, context->options.format) {}
 
   void render(Part *part) {
     const DefinitionSet &definitions = *part->definitions;
@@ -283,6 +296,7 @@ class PartRenderer {
   void render_selected(SelectedRecords *records, Part *part) {
     const std::optional<uint64_t> &limit = context_->options.limit;
     writer_.set_output(&part->text);
+    writer_.forget_previous();
     EventView event;
     uint64_t cancel_checks = 0;
     while (records->next(&event)) {
@@ -292,6 +306,11 @@ class PartRenderer {
       }
       const DecodedRecord record(event, records->session()->iterator(), &allocator_);
       writer_.write(event, record);
+      if (part->lines == 0) {
+        part->first_delta_at = writer_.left_out_delta_at();
+        part->first_timestamp = event.timestamp;
+      }
+      part->last_timestamp = event.timestamp;
       ++part->lines;
       if (!limit) continue;
       part->line_ends.push_back(part->text.size());
@@ -355,7 +374,7 @@ class OrderedWriter {
     // records behind it, so their log records are dropped too.
     for (const CapturedLog &kept : part.logs)
       if (!reached || kept.lines_before < kept_lines) logs_.forward(kept);
-    sink_->write(part.text.view().substr(0, kept_text));
+    write_text(part, part.text.view().substr(0, kept_text), kept_lines);
     lines_ += kept_lines;
     limit_reached_ = reached;
     return !reached && !sink_->failed();
@@ -364,10 +383,27 @@ class OrderedWriter {
   bool limit_reached() const { return limit_reached_; }
 
  private:
+  // The part's text, with the delta of its first line put in from the last
+  // line written before it.
+  void write_text(const Part &part, std::string_view text, uint64_t kept_lines) {
+    if (!part.first_delta_at || kept_lines == 0) {
+      sink_->write(text);
+      return;
+    }
+    char delta[40];
+    const uint64_t previous = lines_ == 0 ? part.first_timestamp : previous_timestamp_;
+    const char *delta_end = write_time_delta(delta, previous, part.first_timestamp);
+    sink_->write(text.substr(0, *part.first_delta_at));
+    sink_->write(std::string_view(delta, static_cast<size_t>(delta_end - delta)));
+    sink_->write(text.substr(*part.first_delta_at));
+    previous_timestamp_ = part.last_timestamp;
+  }
+
   std::optional<uint64_t> limit_;
   const LogRoute &logs_;
   OutputSink *sink_;
   uint64_t lines_ = 0;
+  uint64_t previous_timestamp_ = 0;
   bool limit_reached_ = false;
 };
 
@@ -422,7 +458,7 @@ ParallelDumpResult dump_in_parallel(const DumpOptions &options, unsigned jobs,
     workers.emplace_back(run_worker, &context);
 
   const vxt_reader *reader = opened.sole().session->reader();
-  PartPlanner planner(opened.sole().session->reader(), part_bytes);
+  PartPlanner planner(opened.sole().session->reader(), part_bytes, opened.definition_observer);
   OrderedWriter writer(options, logs, sink);
   Progress progress(options.in.progress, vxt_reader_size(reader));
   std::deque<std::unique_ptr<Part>> in_flight;

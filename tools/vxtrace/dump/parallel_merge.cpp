@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -30,13 +31,17 @@ struct Chunk {
   TextBuffer text{kChunkText + kChunkText / 4};
   std::vector<size_t> line_ends;
   std::vector<uint64_t> timestamps;  // of each line's record
-  uint64_t input_offset = 0;         // the reader's, once the chunk was full
-  uint64_t records_read = 0;         // of the input so far, kept or not
+  // Text lines: where each line's delta was left out, for the merge, which
+  // alone knows the line before, to put in.
+  std::vector<size_t> delta_ats;
+  uint64_t input_offset = 0;  // the reader's, once the chunk was full
+  uint64_t records_read = 0;  // of the input so far, kept or not
 
   void clear() {
     text.clear();
     line_ends.clear();
     timestamps.clear();
+    delta_ats.clear();
   }
 };
 
@@ -107,14 +112,16 @@ void render_input(const DumpOptions &options, const OpenedInput &opened, size_t 
                   ChunkChannel *channel) {
   const OpenedSource &input = opened.sources[source];
   std::unique_ptr<Chunk> chunk = channel->spare();
-  EventLineWriter writer(&chunk->text, plugin_constant_text(opened.plugin.api()));
+  EventLineWriter writer(&chunk->text, plugin_constant_text(opened.plugin.api()), options.format);
   writer.set_source(input.path);
   RecordAllocator allocator;
   SelectedRecords records(input.session.get(), options.selection, nullptr);
   EventView event;
   while (records.next(&event)) {
     const DecodedRecord record(event, input.session->iterator(), &allocator);
+    writer.forget_previous();
     writer.write(event, record);
+    if (writer.left_out_delta_at()) chunk->delta_ats.push_back(*writer.left_out_delta_at());
     chunk->line_ends.push_back(chunk->text.size());
     chunk->timestamps.push_back(event.timestamp);
     if (chunk->text.size() < kChunkText) continue;
@@ -141,9 +148,15 @@ struct Stream {
   uint64_t records_read = 0;
 
   uint64_t timestamp() const { return chunk->timestamps[line]; }
+  size_t line_begin() const { return line == 0 ? 0 : chunk->line_ends[line - 1]; }
   std::string_view text() const {
-    const size_t begin = line == 0 ? 0 : chunk->line_ends[line - 1];
-    return chunk->text.view().substr(begin, chunk->line_ends[line] - begin);
+    return chunk->text.view().substr(line_begin(), chunk->line_ends[line] - line_begin());
+  }
+  // Where the line's delta belongs, counted from its start; nullopt for
+  // JSON lines.
+  std::optional<size_t> delta_at() const {
+    if (chunk->delta_ats.empty()) return std::nullopt;
+    return chunk->delta_ats[line] - line_begin();
   }
 
   // Moves to the next line, waiting for the next chunk if need be; false at
@@ -201,7 +214,7 @@ class LineMerge {
       std::pop_heap(heap_.begin(), heap_.end(), [this](size_t a, size_t b) { return later(a, b); });
       const size_t i = heap_.back();
       heap_.pop_back();
-      out.append(streams_[i].text());
+      append_line(streams_[i], lines == 0, &out);
       ++lines;
       if (out.size() >= kWriteBlockSize) {
         sink->write(out.view());
@@ -212,6 +225,22 @@ class LineMerge {
     }
     sink->write(out.view());
     return sink->flush();
+  }
+
+  // A text line gets its delta from the line merged before it.
+  void append_line(const Stream &stream, bool first, TextBuffer *out) {
+    const std::string_view text = stream.text();
+    const std::optional<size_t> delta_at = stream.delta_at();
+    if (!delta_at) {
+      out->append(text);
+      return;
+    }
+    out->append(text.substr(0, *delta_at));
+    out->make_room(TextBuffer::kSlack);
+    out->commit(write_time_delta(out->end(), first ? stream.timestamp() : previous_timestamp_,
+                                 stream.timestamp()));
+    out->append(text.substr(*delta_at));
+    previous_timestamp_ = stream.timestamp();
   }
 
   // The heap's order: the earliest line on top, the first input on a tie.
@@ -240,6 +269,7 @@ class LineMerge {
   std::deque<Stream> streams_;  // not movable: their threads refer to them
   std::vector<size_t> heap_;
   std::unique_ptr<Progress> progress_;
+  uint64_t previous_timestamp_ = 0;
 };
 
 }  // namespace

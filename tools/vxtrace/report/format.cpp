@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "report/report_writers.h"
+#include "text/decimal.h"
 #include "text/json_text.h"
 
 namespace vxtrace {
@@ -64,11 +65,8 @@ std::string compact_count(uint64_t value, size_t width) {
 }
 
 std::string seconds(uint64_t ns) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%llu.%09llu",
-                static_cast<unsigned long long>(ns / 1'000'000'000),
-                static_cast<unsigned long long>(ns % 1'000'000'000));
-  return text;
+  char text[32];
+  return std::string(text, write_seconds(text, ns));
 }
 
 void append_html_text(std::string &out, std::string_view text) {

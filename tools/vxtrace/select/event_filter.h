@@ -1,4 +1,4 @@
-// dump's --event selection: an event is kept when its name matches one of the
+// The --event selection: an event is kept when its name matches one of the
 // globs (fnmatch), or always when there are none. The answer for a
 // descriptor's name, a constant, is remembered; names without a descriptor
 // are matched every time.
@@ -6,13 +6,24 @@
 
 #include <fnmatch.h>
 
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "core/trace_session.h"
+#include "schema/event_kind.h"
 
 namespace vxtrace {
+
+// Whether glob matches the full name ("/velocast/audio_flush") or, for a
+// name under the catalogue's prefix, its short name ("audio_flush"): so
+// "audio_*" and "/velocast/audio_*" keep the same events.
+inline bool event_name_matches(const std::string &glob, const char *name) {
+  if (fnmatch(glob.c_str(), name, 0) == 0) return true;
+  if (std::strncmp(name, kEventNamePrefix.data(), kEventNamePrefix.size()) != 0) return false;
+  return fnmatch(glob.c_str(), name + kEventNamePrefix.size(), 0) == 0;
+}
 
 class EventFilter {
  public:
@@ -31,7 +42,7 @@ class EventFilter {
  private:
   bool matches(const char *name) const {
     for (const std::string &glob : globs_)
-      if (fnmatch(glob.c_str(), name, 0) == 0) return true;
+      if (event_name_matches(glob, name)) return true;
     return false;
   }
 

@@ -111,9 +111,6 @@ class ReadingCommand {
  public:
   virtual ~ReadingCommand() = default;
 
-  // --event, for the commands that take it.
-  virtual std::vector<std::string> event_globs() const { return {}; }
-
   // Checks the outputs against the files that the run reads (the inputs as
   // given and the plug-in); false, reported, refuses the run before any
   // input is read or output written.

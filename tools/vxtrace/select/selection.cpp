@@ -119,10 +119,9 @@ std::string stream_refusal(const InputOptions &options, const InputFile &stream)
 }  // namespace
 
 std::optional<Selection> resolve_selection(const InputOptions &options,
-                                           std::vector<std::string> event_globs,
                                            const std::vector<InputFile> &files) {
   Selection selection;
-  selection.event_globs = std::move(event_globs);
+  selection.event_globs = options.event_globs;
   selection.sessions = options.sessions;
   selection.with_receiver = options.with_receiver;
   const bool from_first = counts_from(options.begin, TimeOrigin::first_record) ||
@@ -155,7 +154,7 @@ std::optional<Selection> resolve_selection(const InputOptions &options,
   return selection;
 }
 
-std::string selection_text(const InputOptions &options, const std::vector<std::string> &globs) {
+std::string selection_text(const InputOptions &options) {
   std::string text;
   const auto add = [&text](const std::string &option, const std::string &value) {
     text += (text.empty() ? "" : " ") + option + (value.empty() ? "" : " " + value);
@@ -164,7 +163,7 @@ std::string selection_text(const InputOptions &options, const std::vector<std::s
   if (options.end) add("--end", options.end->text);
   for (uint32_t session : options.sessions) add("--session", std::to_string(session));
   if (options.with_receiver) add("--with-receiver", "");
-  for (const std::string &glob : globs) add("--event", glob);
+  for (const std::string &glob : options.event_globs) add("--event", glob);
   return text;
 }
 

@@ -40,11 +40,10 @@ struct Selection {
 // given with an input that is not a regular file (which cannot be looked at
 // ahead): a usage error.
 std::optional<Selection> resolve_selection(const InputOptions &options,
-                                           std::vector<std::string> event_globs,
                                            const std::vector<InputFile> &files);
 
 // The selection as a person would type it again, for outputs that keep it
 // ("--begin +1s --session 3"); "" when everything is kept.
-std::string selection_text(const InputOptions &options, const std::vector<std::string> &globs);
+std::string selection_text(const InputOptions &options);
 
 }  // namespace vxtrace

@@ -41,7 +41,7 @@ LoadEnd end_of(const ReadingPass &pass) {
   LoadEnd end;
   end.where = pass.input_errors();
   end.damaged = !end.where.empty();
-  end.selection = selection_text(pass.options(), {});
+  end.selection = selection_text(pass.options());
   return end;
 }
 

@@ -85,4 +85,22 @@ inline char *write_signed(char *out, int64_t value) {
   return write_unsigned(out, static_cast<uint64_t>(value));
 }
 
+// Writes ns as seconds with nine decimals ("37.403812345", "0.000000012"),
+// the form that --begin/--end read back with an "s", at out (at most 30
+// bytes) and returns the end.
+inline char *write_seconds(char *out, uint64_t ns) {
+  constexpr uint64_t kNanosecondsPerSecond = 1'000'000'000;
+  out = write_unsigned(out, ns / kNanosecondsPerSecond);
+  *out++ = '.';
+  // Two digits per step from the right, as write_unsigned does, but always
+  // nine of them.
+  auto fraction = static_cast<uint32_t>(ns % kNanosecondsPerSecond);
+  for (char *pair = out + 7; pair > out; pair -= 2) {
+    std::memcpy(pair, decimal_detail::kDigitPairs + 2 * (fraction % 100), 2);
+    fraction /= 100;
+  }
+  *out = static_cast<char>('0' + fraction);
+  return out + 9;
+}
+
 }  // namespace vxtrace

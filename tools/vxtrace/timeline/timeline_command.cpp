@@ -68,8 +68,6 @@ class TimelineCommand : public ReadingCommand {
   explicit TimelineCommand(const TimelineOptions &options)
       : options_(options), output_({.path = options.output}) {}
 
-  std::vector<std::string> event_globs() const override { return options_.event_globs; }
-
   bool outputs_acceptable(const std::vector<std::string> &files_read) override {
     return prepare_outputs({&output_}, files_read);
   }
@@ -109,7 +107,6 @@ CLI::Validator timeline_format() {
 CommandRun declare_timeline(CLI::App *command) {
   auto options = std::make_shared<TimelineOptions>();
   add_reading_options(command, &options->in);
-  add_event_globs(command, &options->event_globs);
   add_output(command, &options->output,
              "Write to this file instead of standard output (- for standard output)");
   command

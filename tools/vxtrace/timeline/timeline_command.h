@@ -11,7 +11,6 @@ namespace vxtrace {
 
 struct TimelineOptions {
   InputOptions in;
-  std::vector<std::string> event_globs;
   std::string output;  // empty (no -o) or "-": standard output
   // "json", "perfetto", or empty: perfetto when output ends in ".pftrace" or
   // ".perfetto-trace", else json.
