@@ -330,7 +330,8 @@ TEST(ReportBuilder, AKeyFlushedPastTheHorizonIsLostWithOrWithoutASweep) {
              audio_flush_payload{3, 0});
     ReportBuilder builder(options);
     feed.into(builder);
-    const SessionFigures &three = builder.finish().sessions.at(0);
+    const Report report = builder.finish();
+    const SessionFigures &three = report.sessions.at(0);
     for (const size_t p : {reorder, whole}) {
       EXPECT_EQ(three.stages[p].lost, c.lost ? 1u : 0u) << p;
       EXPECT_EQ(three.stages[p].flushed, c.lost ? 0u : 1u) << p;
