@@ -167,6 +167,29 @@ TEST_F(VxtraceDumpTextFormatTest, DeltasAreTheSameOnAnyNumberOfJobs) {
   }
 }
 
+// The question the text form answers at a glance: an injected display stall is
+// one line whose delta is the hole, on its own and inside a window.
+TEST_F(VxtraceDumpTextFormatTest, AStallIsOneLineWithTheHoleAsItsDelta) {
+  const std::string path = directory_.file("stall.vxt");
+  const ProcessResult generated = run_vxtrace(
+      {"generate", "-o", path, "--events", "60000", "--seed", "7", "--inject", "stall@+2s:400ms"},
+      directory_.path());
+  ASSERT_EQ(generated.exit_status, 0) << generated.err;
+  for (const std::vector<std::string> &window :
+       std::vector<std::vector<std::string>>{{}, {"--begin", "2.5s", "--end", "4s"}}) {
+    std::vector<std::string> args = window;
+    args.push_back(path);
+    std::vector<std::string> holes;
+    for (const std::string &line : split_lines(dump_text(args))) {
+      const std::optional<TextLine> parsed_line = parsed(line);
+      ASSERT_TRUE(parsed_line) << line;
+      if (parsed_line->delta >= 100'000'000) holes.push_back(line);
+    }
+    ASSERT_EQ(holes.size(), 1u) << testing::PrintToString(window);
+    EXPECT_NE(holes[0].find("] (+0.400"), std::string::npos) << holes[0];
+  }
+}
+
 }  // namespace
 }  // namespace vxtrace_test
 
