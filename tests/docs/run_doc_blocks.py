@@ -19,7 +19,8 @@ of lines, and "..." within a line for any text (paths, times).
 
 A block in a language that runs without a marker, a fence without a
 language and an indented code block are errors, so that no command in the
-docs goes unchecked unnoticed.
+docs goes unchecked unnoticed. A console block runs as shell too: write it
+without prompts.
 
 Each run block runs in a directory of its own holding examples/sample.vxt
 (the shipped sample) and generated traces under the names the docs use
@@ -62,7 +63,7 @@ FIXTURES = [
 
 TIMEOUT_S = 60
 MARKER = re.compile(r"^<!--\s*(.*?)\s*-->$")
-FENCE = re.compile(r"^(```+|~~~+)\s*([^\s`]*)")
+FENCE = re.compile(r"^\s*(```+|~~~+)\s*([^\s`]*)")  # also inside a list item
 LIST_ITEM = re.compile(r"^\s*([-*+]|\d+[.)])\s")
 
 
@@ -95,10 +96,11 @@ def read_blocks(path, shown_name):
         fence = FENCE.match(line)
         if fence:
             end = next((j for j in range(i + 1, len(lines))
-                        if lines[j].startswith(fence.group(1))), len(lines))
+                        if lines[j].strip().startswith(fence.group(1))), len(lines))
             marker = MARKER.match(previous.strip())
+            indent = len(line) - len(line.lstrip())
             blocks.append(Block(shown_name, i + 1, fence.group(2).lower(),
-                                "\n".join(lines[i + 1:end]) + "\n",
+                                "".join(text[indent:] + "\n" for text in lines[i + 1:end]),
                                 marker.group(1) if marker else ""))
             if not fence.group(2):
                 errors.append(f"{shown_name}:{i + 1}: a fence without a language")
