@@ -111,6 +111,62 @@ TEST_F(VxtraceHelpVersionTest, BuildOutputModesRefuseWhatTheyCannotWrite) {
   }
 }
 
+// Each value is named in --help as the docs name it (and so in the man
+// pages, written from the same declarations).
+TEST_F(VxtraceHelpVersionTest, HelpNamesEachValueAsTheDocsDo) {
+  const struct {
+    std::string command;
+    std::string option_and_value;
+  } cases[] = {
+      {"dump", "  --plugin PATH "},
+      {"dump", "  --event GLOB ..."},
+      {"dump", "  -o,--output FILE "},
+      {"dump", "  --format json|text "},
+      {"timeline", "  --format json|perfetto "},
+      {"report", "  --html PAGE "},
+      {"report", "  --horizon S "},
+      {"report", "  --stall-ms N "},
+      {"generate", "  --seed S "},
+      {"generate", "  --manifest FILE "},
+      {"sqlite", "  -o,--output FILE "},
+  };
+  for (const auto &[command, option_and_value] : cases) {
+    const ProcessResult result = run({"help", command});
+    EXPECT_NE(result.out.find(option_and_value), std::string::npos)
+        << command << ": " << option_and_value << "\n"
+        << result.out;
+  }
+  EXPECT_NE(run({"--help"}).out.find("native protobuf"), std::string::npos);
+}
+
+// The completion offers file names for values that name files, and nothing
+// for numbers, times, globs and choices, which a file name would only spoil.
+TEST_F(VxtraceHelpVersionTest, CompletionOffersFileNamesOnlyForFiles) {
+  const std::string script_path = directory_.file("vxtrace.bash");
+  ASSERT_EQ(run({"--emit-completion", "bash", script_path}).exit_status, 0);
+  const std::string script = read_file(script_path);
+  const auto typed_of = [&](const std::string &command) {
+    const size_t arm = script.find("\n    " + command + ")");
+    const size_t typed = script.find("typed='", arm);
+    return script.substr(typed, script.find('\'', typed + 7) - typed + 1);
+  };
+  const struct {
+    std::string command;
+    std::string option;
+    bool typed;
+  } cases[] = {
+      {"report", "--horizon", true},  {"report", "--event", true},
+      {"timeline", "--format", true}, {"generate", "--seed", true},
+      {"report", "--html", false},    {"report", "--output", false},
+      {"dump", "--plugin", false},    {"generate", "--manifest", false},
+  };
+  for (const auto &[command, option, typed] : cases) {
+    const std::string words = typed_of(command);
+    EXPECT_EQ(words.find(" " + option + " ") != std::string::npos, typed)
+        << command << " " << option << ": " << words;
+  }
+}
+
 // What roff would take as markup is written as text.
 TEST(RoffText, EscapesWhatRoffWouldInterpret) {
   const struct {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/option_docs.h"
+#include "cli/options.h"
 
 namespace vxtrace {
 namespace {
@@ -18,11 +19,11 @@ std::vector<const CLI::App *> commands_of(const CLI::App &tool) {
   return tool.get_subcommands([](const CLI::App *) { return true; });
 }
 
-// Values that are not file names: numbers, times, ids, one of a list
-// ("realistic|bench"). Every other value completes as a file name.
+// Values that name files complete as file names; numbers, times, ids, globs
+// and choices ("realistic|bench") are typed.
 bool value_is_a_file(const std::string &value) {
-  return value != "N" && value != "T" && value != "ID" && value.find("INT") == std::string::npos &&
-         value.find('|') == std::string::npos;
+  return std::find(kPathPlaceholders.begin(), kPathPlaceholders.end(), value) !=
+         kPathPlaceholders.end();
 }
 
 std::string joined(const std::vector<std::string> &words, const std::string &separator = " ") {

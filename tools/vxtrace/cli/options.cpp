@@ -82,17 +82,19 @@ CLI::Validator whole_number(uint64_t least, uint64_t most, const std::string &hi
 }
 
 CLI::Option *add_path(CLI::App *command, const std::string &name, std::string *path,
-                      const std::string &description) {
-  return command->add_option(name, *path, description)->check(non_empty_path());
+                      std::string_view placeholder, const std::string &description) {
+  return command->add_option(name, *path, description)
+      ->check(non_empty_path())
+      ->type_name(std::string(placeholder));
 }
 
 CLI::Option *add_output(CLI::App *command, std::string *path, const std::string &description) {
-  return add_path(command, "-o,--output", path, description);
+  return add_path(command, "-o,--output", path, "FILE", description);
 }
 
 void add_reading_options(CLI::App *command, InputOptions *in) {
   add_inputs(command, in);
-  add_path(command, "--plugin", &in->plugin,
+  add_path(command, "--plugin", &in->plugin, "PATH",
            "Plug-in shared object (default: beside vxtrace, then ../lib/)");
   add_selection_options(command, in);
   add_event_globs(command, &in->event_globs);
@@ -105,7 +107,8 @@ void add_event_globs(CLI::App *command, std::vector<std::string> *globs) {
       ->add_option("--event", *globs,
                    "Only events whose name matches this glob, full or short "
                    "(/velocast/audio_* or audio_*; repeatable)")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->type_name("GLOB");
 }
 
 // Flags are declared without CLI11's "{false}" default syntax, which would

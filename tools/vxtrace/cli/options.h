@@ -9,9 +9,11 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/options.h"
@@ -39,8 +41,13 @@ void add_hidden_number(CLI::App *command, const std::string &name, Number *value
       ->group("");
 }
 
+// The placeholders of values that name a file (shown in --help and the man
+// pages); the completion offers file names for exactly these.
+inline constexpr std::array<std::string_view, 3> kPathPlaceholders{"FILE", "PATH", "PAGE"};
+
+// placeholder: one of kPathPlaceholders.
 CLI::Option *add_path(CLI::App *command, const std::string &name, std::string *path,
-                      const std::string &description);
+                      std::string_view placeholder, const std::string &description);
 
 // -o: a file, or standard output when absent or "-".
 CLI::Option *add_output(CLI::App *command, std::string *path, const std::string &description);

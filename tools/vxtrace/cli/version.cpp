@@ -38,7 +38,7 @@ std::string version_text(const std::string &plugin_path) {
 void add_version_options(CLI::App *tool, std::string *plugin_path) {
   // Declared before the version flag: CLI11 stores an option's value in
   // declaration order, so the flag's callback sees --plugin however ordered.
-  CLI::Option *plugin = add_path(tool, "--plugin", plugin_path,
+  CLI::Option *plugin = add_path(tool, "--plugin", plugin_path, "PATH",
                                  "With --version: the plug-in to report (default: the one that "
                                  "the commands load, beside vxtrace, then ../lib/)");
   CLI::Option *version = tool->set_version_flag(

@@ -141,7 +141,8 @@ CommandRun declare_dump(CLI::App *command) {
           },
           "json (default): one JSON object per line; text: \"[seconds] (+delta) session N "
           "name: payload\" per line")
-      ->check(line_format());
+      ->check(line_format())
+      ->type_name("json|text");
   command
       ->add_option_function<uint64_t>(
           "--limit", [options](const uint64_t &limit) { options->limit = limit; },

@@ -150,12 +150,13 @@ CommandRun declare_generate(CLI::App *command) {
   command->add_flag("--force", options->force,
                     "Replace an existing file, and write even when the file system seems too "
                     "full for the trace");
-  add_path(command, "--manifest", &options->manifest,
+  add_path(command, "--manifest", &options->manifest, "FILE",
            "Write what the injected faults left in the trace to this file (JSON)");
   add_number(command, "--events", &options->events, "Number of data records (at most 10^12)", 0,
              kMostGeneratedEvents)
       ->required();
-  add_number(command, "--seed", &options->seed, "Seed; a seed always gives the same trace", 0);
+  add_number(command, "--seed", &options->seed, "Seed; a seed always gives the same trace", 0)
+      ->type_name("S");
   const std::map<std::string, EventMix> mixes{{"realistic", EventMix::realistic},
                                               {"bench", EventMix::bench}};
   command->add_option("--mix", options->mix, "Event mix: realistic (default) or bench")

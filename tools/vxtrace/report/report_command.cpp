@@ -136,13 +136,14 @@ CommandRun declare_report(CLI::App *command) {
   add_output(command, &options->output,
              "Write the text or JSON to this file instead of standard output");
   command->add_flag("--json", options->json, "Write the report as one JSON document");
-  add_path(command, "--html", &options->html,
+  add_path(command, "--html", &options->html, "PAGE",
            "Also write the report as a self-contained HTML page to this file");
   add_number(command, "--stall-ms", &options->stall_ms,
              "Shortest display interval counted as a stall, in ms (default 50)", 1, 3'600'000);
   add_number(command, "--horizon", &options->horizon_s,
              "Seconds of trace time after which an open key counts as lost (default 60)", 1,
-             1'000'000);
+             1'000'000)
+      ->type_name("S");
   add_number(command, "--hold-ms", &options->hold_ms,
              "A key flushed after waiting longer than this in a stage, in ms, was held; one "
              "never leaving while the trace goes on this long was lost (default 100)",

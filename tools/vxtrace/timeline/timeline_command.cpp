@@ -101,7 +101,7 @@ CLI::Validator timeline_format() {
       [](const std::string &value) {
         return value == "json" || value == "perfetto" ? std::string() : "must be json or perfetto";
       },
-      "json|perfetto");
+      "");
 }
 
 CommandRun declare_timeline(CLI::App *command) {
@@ -113,7 +113,8 @@ CommandRun declare_timeline(CLI::App *command) {
       ->add_option("--format", options->format,
                    "json (Trace Event Format) or perfetto (native protobuf trace); default: "
                    "perfetto when the output ends in .pftrace or .perfetto-trace, else json")
-      ->check(timeline_format());
+      ->check(timeline_format())
+      ->type_name("json|perfetto");
   command->add_flag_callback(
       "--no-args", [options] { options->with_args = false; },
       "Leave out each record's arguments (its payload): a file about half the size that still "
@@ -125,7 +126,9 @@ CommandRun declare_timeline(CLI::App *command) {
 }  // namespace
 
 Command timeline_command() {
-  return {"timeline", "Write the trace as a timeline for Perfetto or chrome://tracing (JSON)",
+  return {"timeline",
+          "Write the trace as a timeline: Trace Event Format JSON (Perfetto, chrome://tracing) or "
+          "Perfetto's native protobuf format",
           declare_timeline};
 }
 
