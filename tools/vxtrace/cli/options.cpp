@@ -115,7 +115,7 @@ void add_event_globs(CLI::App *command, std::vector<std::string> *globs) {
 void add_talk_options(CLI::App *command, bool *progress) {
   command->add_flag_callback(
       "-q,--quiet", [] { set_quiet(true); },
-      "Only errors on standard error: no notes, no progress line, no plug-in log lines");
+      "Only errors: no notes, no progress line, no plug-in log lines");
   command->add_flag_callback(
       "--no-progress", [progress] { *progress = false; }, "No progress line on standard error");
 }
