@@ -2,6 +2,7 @@
 // checked against an independent decoding of the same trace.
 #ifdef VX_VXTRACE_PATH
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -19,6 +20,7 @@
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -419,6 +421,8 @@ TEST_F(VxtraceCliTest, UsageErrorsExitWith1AndHelpWith0) {
     EXPECT_EQ(result.exit_status, 1) << testing::PrintToString(args);
     EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
     EXPECT_TRUE(result.out.empty()) << testing::PrintToString(args);
+    for (const std::string &line : split_lines(result.err))
+      EXPECT_EQ(line.rfind("vxtrace: ", 0), 0u) << line;
   }
   EXPECT_FALSE(std::filesystem::exists(g));
   for (const std::string command : {"dump", "stats", "generate", "timeline"}) {
@@ -432,12 +436,57 @@ TEST_F(VxtraceCliTest, UsageErrorsExitWith1AndHelpWith0) {
   EXPECT_EQ(split_lines(run({"dump", "--event", "/[v]elocast/*", trace}).out).size(), 20u);
 }
 
+// CLI11's refusals are the tool's own lines: one line, the prefix, lower
+// case, and the help of the command that was being read. One row per kind.
+TEST_F(VxtraceCliTest, UsageErrorsAreOneLineInTheToolsVoice) {
+  const std::string trace = generate("trace.vxt", 20, 1);
+  const std::string g = directory_.file("g.vxt");
+  const struct {
+    std::vector<std::string> args;
+    std::string line;
+  } refused[] = {
+      {{}, "a subcommand is required (see vxtrace --help)"},
+      {{"dump", "--no-such-option", trace},
+       "the following argument was not expected: --no-such-option (see vxtrace dump --help)"},
+      {{"stats", trace, "--limit"},
+       "the following argument was not expected: --limit (see vxtrace stats --help)"},
+      {{"dump", trace, "--limit"}, "--limit: 1 required N missing (see vxtrace dump --help)"},
+      {{"timeline", "--format", "xml", trace},
+       "--format: must be json or perfetto (see vxtrace timeline --help)"},
+      {{"report", "--stall-ms", "x", trace},
+       "--stall-ms: 'x' is not a whole number from 1 to 3600000 (see vxtrace report --help)"},
+      {{"generate", "-o", g, "--events", "5", "extra"},
+       "the following argument was not expected: extra (see vxtrace generate --help)"},
+      {{"generate", "-o", g}, "--events is required (see vxtrace generate --help)"},
+      {{"sqlite", trace}, "--output is required (see vxtrace sqlite --help)"},
+      {{"dump", "-", "-"},
+       "input: standard input (-) can be read only once (see vxtrace dump --help)"},
+  };
+  for (const auto &[args, line] : refused) {
+    const ProcessResult result = run(args);
+    EXPECT_EQ(result.exit_status, 1) << testing::PrintToString(args);
+    EXPECT_EQ(result.err, "vxtrace: " + line + "\n") << testing::PrintToString(args);
+    EXPECT_TRUE(result.out.empty()) << testing::PrintToString(args);
+  }
+}
+
+// A plug-in named with --plugin that does not load is refused with the
+// dynamic linker's reason, and without the advice to name one.
 TEST_F(VxtraceCliTest, PluginProblemsAreNamed) {
   const std::string path = generate("trace.vxt", 10, 1);
-  const ProcessResult missing = run({"dump", "--plugin", directory_.file("none.so"), path});
-  EXPECT_EQ(missing.exit_status, 1);
-  EXPECT_NE(missing.err.find("none.so"), std::string::npos) << missing.err;
-  EXPECT_TRUE(missing.out.empty());
+  const std::string text = directory_.file("text.so");
+  write_file(text, "not a shared object\n");
+  for (const std::string &plugin : {directory_.file("none.so"), text}) {
+    ASSERT_EQ(dlopen(plugin.c_str(), RTLD_NOW), nullptr);
+    const std::string reason = dlerror();
+    const ProcessResult refused = run({"dump", "--plugin", plugin, path});
+    EXPECT_EQ(refused.exit_status, 1);
+    EXPECT_EQ(refused.err, "vxtrace: cannot load the plug-in " + plugin + ": " +
+                               reason.substr(reason.find(plugin + ": ") + plugin.size() + 2) +
+                               "\n");
+    EXPECT_EQ(refused.err.find("--plugin PATH"), std::string::npos) << refused.err;
+    EXPECT_TRUE(refused.out.empty());
+  }
   const ProcessResult wrong = run({"stats", "--plugin", "libm.so.6", path});
   EXPECT_EQ(wrong.exit_status, 1);
   EXPECT_NE(wrong.err.find("does not export vx_buffer_iterator_create"), std::string::npos)
@@ -457,6 +506,165 @@ TEST_F(VxtraceCliTest, QuietSilencesThePluginLog) {
   EXPECT_EQ(quiet.exit_status, 0);
   EXPECT_TRUE(quiet.err.empty()) << quiet.err;
   EXPECT_EQ(quiet.out, loud.out);
+}
+
+// -q leaves out every note, on every command, and keeps every error.
+TEST_F(VxtraceCliTest, QuietLeavesOutNotesButNotErrors) {
+  const std::string trace = generate("trace.vxt", 300, 2);
+  const std::string bytes = read_file(trace);
+  const std::string cut = directory_.file("cut.vxt");
+  write_file(cut, bytes.substr(0, bytes.size() - 5));
+  const std::vector<std::vector<std::string>> commands = {
+      {"dump", "-j", "1"},
+      {"dump", "-j", "2", "--chunk-bytes", "4000"},
+      {"stats"},
+      {"timeline"},
+      {"report", "--json"},
+      {"sqlite", "--force", "-o", directory_.file("db.sqlite")},
+  };
+  for (const std::vector<std::string> &command : commands) {
+    const std::string where = testing::PrintToString(command);
+    std::vector<std::string> noted = command;
+    noted.insert(noted.end(), {"--event", "nothing", "--begin", "+1h", trace});
+    const ProcessResult loud = run(noted);
+    EXPECT_EQ(loud.exit_status, 0) << where << loud.err;
+    EXPECT_NE(loud.err.find("vxtrace: --event nothing matches no event that the trace defines\n"),
+              std::string::npos)
+        << where << loud.err;
+    EXPECT_NE(loud.err.find("vxtrace: no record matches --begin +1h --event nothing\n"),
+              std::string::npos)
+        << where << loud.err;
+    noted.insert(noted.begin() + 1, "-q");
+    const ProcessResult quiet = run(noted);
+    EXPECT_EQ(quiet.exit_status, 0) << where;
+    EXPECT_EQ(quiet.err, "") << where;
+    EXPECT_TRUE(quiet.out == loud.out) << where;
+
+    std::vector<std::string> damaged = command;
+    damaged.insert(damaged.begin() + 1, "--quiet");
+    damaged.push_back(cut);
+    const ProcessResult error = run(damaged);
+    EXPECT_EQ(error.exit_status, 2) << where;
+    EXPECT_NE(error.err.find("vxtrace: " + cut + ": truncated"), std::string::npos)
+        << where << error.err;
+  }
+  const ProcessResult refused = run({"generate", "-q", "-o", directory_.file("g.vxt"), "--events",
+                                     "5", "--mix", "bench", "--inject", "lose@decoder:1"});
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_EQ(refused.err, "vxtrace: --inject needs the realistic mix\n");
+}
+
+// Writes a trace into a FIFO in two halves with a pause between them, so
+// that a command reading it runs long enough to show its progress line.
+class PausedFeed {
+ public:
+  PausedFeed(std::string fifo, const std::string &bytes) : fifo_(std::move(fifo)) {
+    thread_ = std::thread([this, &bytes] {
+      const int fd = open(fifo_.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd < 0) return;
+      const size_t half = bytes.size() / 2;
+      write_all(fd, bytes.substr(0, half));
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      write_all(fd, bytes.substr(half));
+      close(fd);
+    });
+  }
+  // Reads what a command that stopped early left, so that the writer ends.
+  ~PausedFeed() {
+    const int release = open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (release >= 0) {
+      fcntl(release, F_SETFL, 0);
+      char sink[65536];
+      while (read(release, sink, sizeof sink) > 0) {
+      }
+    }
+    thread_.join();
+    if (release >= 0) close(release);
+  }
+
+ private:
+  static void write_all(int fd, const std::string &bytes) {
+    for (size_t at = 0; at < bytes.size();) {
+      const ssize_t wrote = write(fd, bytes.data() + at, bytes.size() - at);
+      if (wrote <= 0) return;
+      at += static_cast<size_t>(wrote);
+    }
+  }
+
+  std::string fifo_;
+  std::thread thread_;
+};
+
+// The progress line shows on a terminal, and -q leaves it out as
+// --no-progress does, on every command.
+TEST_F(VxtraceCliTest, QuietLeavesOutTheProgressLine) {
+  signal(SIGPIPE, SIG_IGN);
+  const std::string bytes = read_file(generate("trace.vxt", 20000, 3));
+  const std::string fifo = directory_.file("feed");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<std::vector<std::string>> commands = {
+      {"dump", "-o", "/dev/null", "-"},
+      {"stats", "-"},
+      {"timeline", "-o", "/dev/null", "-"},
+      {"report", "-o", "/dev/null", "-"},
+      {"sqlite", "--force", "-o", directory_.file("db.sqlite"), "-"},
+      {"generate", "-o", "/dev/null", "--events", "6000000", "--mix", "bench"},
+  };
+  for (const std::vector<std::string> &command : commands)
+    for (const std::string talk : {"", "-q", "--no-progress"}) {
+      std::vector<std::string> args = command;
+      if (!talk.empty()) args.insert(args.begin() + 1, talk);
+      const bool reads_the_feed = args.back() == "-";
+      std::optional<PausedFeed> feed;
+      if (reads_the_feed) feed.emplace(fifo, bytes);
+      const ProcessResult result = run_vxtrace_on_terminal(
+          args, directory_.path(), TerminalStream::standard_error, reads_the_feed ? fifo : "");
+      const std::string where = testing::PrintToString(args);
+      EXPECT_EQ(result.exit_status, 0) << where << result.err;
+      // --no-progress keeps the notes.
+      EXPECT_EQ(result.err.find("events/s") != std::string::npos, talk.empty())
+          << where << result.err;
+      if (talk == "-q") EXPECT_EQ(result.err, "") << where;
+    }
+}
+
+// Binary output never reaches a terminal: it is refused before anything
+// is read or written, as any usage error. Text is let through.
+TEST_F(VxtraceCliTest, BinaryOutputIsRefusedOnATerminal) {
+  const std::string trace = generate("trace.vxt", 50, 4);
+  const std::string on_terminal =
+      "vxtrace: standard output is a terminal; redirect it, or name a file with -o\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } refused[] = {
+      {{"generate", "-o", "-", "--events", "5"}, on_terminal},
+      {{"generate", "-o", "-", "--events", "5", "--inject", "lose@decoder:1", "--manifest",
+        directory_.file("m.json")},
+       on_terminal},
+      {{"timeline", "--format", "perfetto", trace}, on_terminal},
+      {{"timeline", "--format", "perfetto", "-o", "-", trace}, on_terminal},
+      {{"timeline", "-q", "--no-args", "--format", "perfetto", trace}, on_terminal},
+      {{"sqlite", "-o", "-", trace},
+       "vxtrace: standard output: a database needs a regular file: name one with -o\n"},
+  };
+  const std::vector<std::string> files = files_in(directory_.path());
+  for (const auto &[args, err] : refused) {
+    const ProcessResult result =
+        run_vxtrace_on_terminal(args, directory_.path(), TerminalStream::standard_output);
+    EXPECT_EQ(result.exit_status, 1) << testing::PrintToString(args);
+    EXPECT_EQ(result.err, err) << testing::PrintToString(args);
+    EXPECT_EQ(result.out, "") << testing::PrintToString(args);
+  }
+  EXPECT_EQ(files_in(directory_.path()), files);
+  const std::vector<std::string> text[] = {
+      {"timeline", "-q", trace}, {"dump", "--format", "text", trace}, {"stats", trace}};
+  for (const std::vector<std::string> &args : text) {
+    const ProcessResult result =
+        run_vxtrace_on_terminal(args, directory_.path(), TerminalStream::standard_output);
+    EXPECT_EQ(result.exit_status, 0) << testing::PrintToString(args) << result.err;
+    EXPECT_FALSE(result.out.empty()) << testing::PrintToString(args);
+  }
 }
 
 // Whatever name leads to the input (itself, a symbolic or a hard link, or

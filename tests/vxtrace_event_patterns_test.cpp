@@ -55,11 +55,13 @@ std::string event_counts(const std::string &database) {
 class VxtraceEventPatternsTest : public testing::Test {
  protected:
   // What the command kept with these --event patterns.
+  // Quiet unless notes are wanted.
   ProcessResult run(const ReadingCase &command, const std::vector<std::string> &patterns,
-                    const std::vector<std::string> &inputs = {kSample}) {
+                    const std::vector<std::string> &inputs = {kSample}, bool notes = false) {
     std::vector<std::string> args = command.args;
     std::replace(args.begin(), args.end(), std::string("DATABASE"), database());
-    args.insert(args.begin() + 1, {"--quiet", "--no-progress"});
+    args.insert(args.begin() + 1, "--no-progress");
+    if (!notes) args.insert(args.begin() + 1, "--quiet");
     for (const std::string &pattern : patterns) args.insert(args.end(), {"--event", pattern});
     args.insert(args.end(), inputs.begin(), inputs.end());
     ProcessResult result = run_vxtrace(args, directory_.path());
@@ -103,8 +105,8 @@ TEST_F(VxtraceEventPatternsTest, ShortNamesSelectWhatFullNamesSelectOnEveryComma
 TEST_F(VxtraceEventPatternsTest, PatternsThatMatchNoDefinedEventAreNamed) {
   const std::string line = "vxtrace: --event audio_flsh matches no event that the trace defines";
   for (const ReadingCase &command : kReadingCommands) {
-    const ProcessResult matching = run(command, {"audio_flush"});
-    const ProcessResult typo = run(command, {"audio_flush", "audio_flsh"});
+    const ProcessResult matching = run(command, {"audio_flush"}, {kSample}, true);
+    const ProcessResult typo = run(command, {"audio_flush", "audio_flsh"}, {kSample}, true);
     EXPECT_EQ(typo.exit_status, matching.exit_status) << command.name;
     EXPECT_TRUE(typo.out == matching.out) << command.name;
     // One line more than the run without the typo says.
@@ -142,7 +144,7 @@ TEST_F(VxtraceEventPatternsTest, DefinitionsAreSeenHoweverDumpReads) {
   for (const Case &c : cases) {
     ReadingCase command = dump;
     command.args.insert(command.args.end(), c.dump_args.begin(), c.dump_args.end());
-    const ProcessResult result = run(command, c.patterns, c.inputs);
+    const ProcessResult result = run(command, c.patterns, c.inputs, true);
     const std::string traces = c.inputs.size() > 1 ? "the traces define" : "the trace defines";
     std::vector<std::string> expected;
     for (const std::string &pattern : c.unmatched)

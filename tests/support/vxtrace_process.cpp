@@ -1,9 +1,11 @@
 #include "support/vxtrace_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,20 +29,61 @@ std::string err_path(const std::string &directory) {
   return directory + "/.stderr";
 }
 
-}  // namespace
+// A pseudo-terminal in raw mode, the test holding both ends.
+struct PseudoTerminal {
+  PseudoTerminal() {
+    controller = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (controller < 0 || grantpt(controller) != 0 || unlockpt(controller) != 0)
+      throw std::runtime_error("cannot make a pseudo-terminal");
+    name = ptsname(controller);
+    terminal = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios mode{};
+    if (terminal < 0 || tcgetattr(terminal, &mode) != 0)
+      throw std::runtime_error("cannot open " + name);
+    cfmakeraw(&mode);
+    tcsetattr(terminal, TCSANOW, &mode);
+    fcntl(controller, F_SETFL, O_NONBLOCK);
+  }
+  ~PseudoTerminal() {
+    close(terminal);
+    close(controller);
+  }
 
-int start_vxtrace(const std::vector<std::string> &args, const std::string &directory,
-                  const std::string &stdin_path) {
+  // Reads what is there; true while the terminal may still give more.
+  bool take(std::string *text, int wait_ms) const {
+    pollfd ready{controller, POLLIN, 0};
+    if (poll(&ready, 1, wait_ms) <= 0) return false;
+    char bytes[4096];
+    ssize_t length = 0;
+    while ((length = read(controller, bytes, sizeof bytes)) > 0)
+      text->append(bytes, static_cast<size_t>(length));
+    return true;
+  }
+
+  int controller = -1;
+  int terminal = -1;
+  std::string name;
+};
+
+void add_standard_streams(posix_spawn_file_actions_t *actions, const std::string &directory,
+                          const std::string &stdin_path) {
+  posix_spawn_file_actions_addopen(
+      actions, STDIN_FILENO, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY, 0);
+  const std::string out = out_path(directory), err = err_path(directory);
+  posix_spawn_file_actions_addopen(actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(actions, STDERR_FILENO, err.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+}
+
+// terminal_fd, when not -1, replaces the stream onto.
+int spawn_vxtrace(const std::vector<std::string> &args, const std::string &directory,
+                  const std::string &stdin_path, int terminal_fd, int onto) {
 #ifdef VX_VXTRACE_PATH
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(
-      &actions, STDIN_FILENO, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY, 0);
-  const std::string out = out_path(directory), err = err_path(directory);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  add_standard_streams(&actions, directory, stdin_path);
+  if (terminal_fd >= 0) posix_spawn_file_actions_adddup2(&actions, terminal_fd, onto);
   std::vector<std::string> argv_strings{VX_VXTRACE_PATH};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
   std::vector<char *> argv;
@@ -52,9 +95,16 @@ int start_vxtrace(const std::vector<std::string> &args, const std::string &direc
   if (spawned != 0) throw std::runtime_error("cannot start vxtrace");
   return pid;
 #else
-  (void)args, (void)directory, (void)stdin_path;
+  (void)args, (void)directory, (void)stdin_path, (void)terminal_fd, (void)onto;
   return -1;
 #endif
+}
+
+}  // namespace
+
+int start_vxtrace(const std::vector<std::string> &args, const std::string &directory,
+                  const std::string &stdin_path) {
+  return spawn_vxtrace(args, directory, stdin_path, -1, -1);
 }
 
 ProcessResult wait_for_vxtrace(int pid, const std::string &directory) {
@@ -68,6 +118,28 @@ ProcessResult wait_for_vxtrace(int pid, const std::string &directory) {
   result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   result.out = read_file(out_path(directory));
   result.err = read_file(err_path(directory));
+  return result;
+}
+
+ProcessResult run_vxtrace_on_terminal(const std::vector<std::string> &args,
+                                      const std::string &directory, TerminalStream terminal,
+                                      const std::string &stdin_path) {
+  const PseudoTerminal pty;
+  const int onto = terminal == TerminalStream::standard_output ? STDOUT_FILENO : STDERR_FILENO;
+  const int pid = spawn_vxtrace(args, directory, stdin_path, pty.terminal, onto);
+  // Read while the child writes, so that a full terminal never stops it;
+  // then until the terminal has been quiet a while, for the last bytes.
+  std::string shown;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) pty.take(&shown, 20);
+  while (pty.take(&shown, 200)) {
+  }
+  ProcessResult result;
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.out = read_file(out_path(directory));
+  result.err = read_file(err_path(directory));
+  (terminal == TerminalStream::standard_output ? result.out : result.err) = shown;
   return result;
 }
 

@@ -21,6 +21,17 @@ struct ProcessResult {
 ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::string &directory,
                           const std::string &stdin_path = "");
 
+// Which of the child's streams is a terminal.
+enum class TerminalStream { standard_output, standard_error };
+
+// Runs vxtrace with one stream on a pseudo-terminal, as a user at a
+// terminal runs it; what reached the terminal is in out or err, the other
+// stream is collected as run_vxtrace collects it. The terminal is raw: the
+// text is the bytes written.
+ProcessResult run_vxtrace_on_terminal(const std::vector<std::string> &args,
+                                      const std::string &directory, TerminalStream terminal,
+                                      const std::string &stdin_path = "");
+
 // The same in two steps, for tests that act on the running child.
 int start_vxtrace(const std::vector<std::string> &args, const std::string &directory,
                   const std::string &stdin_path = "");

@@ -1,6 +1,6 @@
 // vxtrace: the command-line consumer of recorded velocast trace buffers.
 #include <CLI/CLI.hpp>
-#include <cstdio>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +8,7 @@
 #include "cli/build_outputs.h"
 #include "cli/version.h"
 #include "commands.h"
+#include "io/diagnostics.h"
 
 namespace {
 
@@ -27,9 +28,30 @@ const std::vector<Command> &commands() {
 // place, so "vxtrace frobnicate" would only hear that a command is required.
 int report_unknown_word(const std::string &word) {
   const bool option = !word.empty() && word.front() == '-';
-  std::fprintf(stderr, "vxtrace: unknown %s '%s'; the commands are %s (see --help)\n",
-               option ? "option" : "command", word.c_str(),
-               vxtrace::command_names(commands()).c_str());
+  vxtrace::report(std::string("unknown ") + (option ? "option" : "command") + " '" + word +
+                  "'; the commands are " + vxtrace::command_names(commands()) + " (see --help)");
+  return vxtrace::kExitUsage;
+}
+
+// A sentence begun as the tool's messages begin, in lower case; a first
+// word in capitals ("INPUT") is a name and is kept.
+std::string lower_first_letter(std::string message) {
+  const auto first = static_cast<unsigned char>(message.empty() ? ' ' : message[0]);
+  const auto second = static_cast<unsigned char>(message.size() > 1 ? message[1] : ' ');
+  if (std::isupper(first) && !std::isupper(second))
+    message[0] = static_cast<char>(std::tolower(first));
+  return message;
+}
+
+// CLI11's own message ("The following argument was not expected: x"), in
+// the tool's voice: one line through report, and the help of the command
+// that was being parsed.
+int report_usage_error(const CLI::App &app, const CLI::ParseError &error) {
+  const std::string message = lower_first_letter(error.what());
+  const auto parsed = app.get_subcommands();
+  const std::string help =
+      parsed.empty() ? "vxtrace --help" : "vxtrace " + parsed[0]->get_name() + " --help";
+  vxtrace::report(message + " (see " + help + ")");
   return vxtrace::kExitUsage;
 }
 
@@ -60,6 +82,8 @@ int parse_and_run(CLI::App &app, const std::string &program, std::vector<std::st
   } catch (const CLI::ParseError &error) {
     if (app.get_subcommands().empty() && !app.remaining().empty())
       return report_unknown_word(app.remaining().front());
+    // --help and --version end the parse with a status of 0.
+    if (error.get_exit_code() != 0) return report_usage_error(app, error);
     return app.exit(error) == 0 ? vxtrace::kExitSuccess : vxtrace::kExitUsage;
   }
   for (const auto &[sub, run] : declared)

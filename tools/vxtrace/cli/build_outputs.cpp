@@ -8,12 +8,13 @@
 #include "cli/man_pages.h"
 #include "cli/version.h"
 #include "core/options.h"
+#include "io/diagnostics.h"
 
 namespace vxtrace {
 namespace {
 
 int refuse(const std::string &message) {
-  std::fprintf(stderr, "vxtrace: %s\n", message.c_str());
+  report(message);
   return kExitUsage;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "io/diagnostics.h"
 #include "text/time_syntax.h"
 
 namespace vxtrace {
@@ -112,15 +113,14 @@ void add_event_globs(CLI::App *command, std::vector<std::string> *globs) {
 }
 
 // Flags are declared without CLI11's "{false}" default syntax, which would
-// show in --help as part of the name.
-void add_no_progress(CLI::App *command, bool *progress) {
+// show in --help as part of the name. Quiet is the whole run's: notes come
+// from every layer, the workers' included.
+void add_talk_options(CLI::App *command, bool *progress) {
+  command->add_flag_callback(
+      "-q,--quiet", [] { set_quiet(true); },
+      "Only errors: no notes, no progress line, no plug-in log lines");
   command->add_flag_callback(
       "--no-progress", [progress] { *progress = false; }, "No progress line on standard error");
-}
-
-void add_talk_options(CLI::App *command, InputOptions *in) {
-  command->add_flag("-q,--quiet", in->quiet, "Silence the plug-in's log lines");
-  add_no_progress(command, &in->progress);
 }
 
 }  // namespace vxtrace

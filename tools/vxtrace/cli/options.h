@@ -59,8 +59,8 @@ void add_reading_options(CLI::App *command, InputOptions *in);
 // --event, one glob per option.
 void add_event_globs(CLI::App *command, std::vector<std::string> *globs);
 
-// Last on every reading command: -q and --no-progress.
-void add_talk_options(CLI::App *command, InputOptions *in);
-void add_no_progress(CLI::App *command, bool *progress);
+// Last on every command: -q, which leaves out the notes, the progress line
+// and the plug-in's log lines (never an error), and --no-progress.
+void add_talk_options(CLI::App *command, bool *progress);
 
 }  // namespace vxtrace

@@ -17,7 +17,6 @@ struct InputOptions {
   // merged by timestamp.
   std::vector<std::string> inputs;
   std::string plugin;  // empty: beside the executable, then ../lib/
-  bool quiet = false;
   bool progress = true;
   // The selection, as given: times parsed once on the command line (none:
   // open), session ids.

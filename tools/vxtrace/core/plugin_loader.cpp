@@ -43,6 +43,15 @@ bool resolve(void *handle, const char *name, Function *function, std::string *mi
   return *function != nullptr;
 }
 
+// Why the dynamic linker could not open candidate, without the name that
+// it starts with when it names the file itself.
+std::string load_failure(const std::string &candidate) {
+  const char *reason = dlerror();
+  if (reason == nullptr) return candidate + ": cannot be loaded";
+  const std::string text(reason);
+  return text.starts_with(candidate + ": ") ? text.substr(candidate.size() + 2) : text;
+}
+
 }  // namespace
 
 Plugin::~Plugin() {
@@ -50,21 +59,32 @@ Plugin::~Plugin() {
 }
 
 bool Plugin::load(const std::string &path, std::string *error) {
-  const std::vector<std::string> candidates =
-      path.empty() ? default_candidates() : std::vector<std::string>{path};
+  // A plug-in named on the command line failed for the reason given; one
+  // looked for may be elsewhere, which --plugin can name.
+  std::string why;
+  if (!path.empty()) {
+    if (open(path, &why)) return resolve_all(error);
+    *error = "cannot load the plug-in " + path + ": " + why;
+    return false;
+  }
   std::string failures;
-  for (const std::string &candidate : candidates) {
-    handle_ = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ != nullptr) {
-      path_ = candidate;
-      return resolve_all(error);
-    }
-    const char *reason = dlerror();
-    failures += "\n  " + (reason != nullptr ? std::string(reason) : candidate);
+  for (const std::string &candidate : default_candidates()) {
+    if (open(candidate, &why)) return resolve_all(error);
+    failures += "; " + candidate + ": " + why;
   }
   *error = "cannot load the plug-in " + std::string(kPluginFileName) +
-           " (use --plugin PATH):" + failures;
+           " (--plugin PATH names one)" + failures;
   return false;
+}
+
+bool Plugin::open(const std::string &candidate, std::string *why) {
+  handle_ = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    *why = load_failure(candidate);
+    return false;
+  }
+  path_ = candidate;
+  return true;
 }
 
 std::string Plugin::file() const {

@@ -26,7 +26,8 @@ class Plugin {
 
   // Loads the plug-in at path, or when path is empty the one beside the
   // running executable, then in ../lib/ from it. On failure returns false and
-  // sets *error to a message naming what was missing.
+  // sets *error to a message of one line: why the dynamic linker refused
+  // the file, or what it does not export.
   bool load(const std::string &path, std::string *error);
 
   const PluginApi &api() const { return api_; }
@@ -36,6 +37,8 @@ class Plugin {
   std::string file() const;
 
  private:
+  // dlopen; on failure *why is the dynamic linker's reason.
+  bool open(const std::string &candidate, std::string *why);
   bool resolve_all(std::string *error);
 
   void *handle_ = nullptr;

@@ -155,7 +155,7 @@ CommandRun declare_dump(CLI::App *command) {
              1, 256);
   // For tests that need many small parts of a small trace.
   add_hidden_number(command, "--chunk-bytes", &options->chunk_bytes, 1);
-  add_talk_options(command, &options->in);
+  add_talk_options(command, &options->in.progress);
   return [options] { return run_dump(*options); };
 }
 

@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -97,24 +96,23 @@ bool write_trace(const GenerateOptions &options, const FaultPlan &faults, FaultA
 
 // An existing file may be a recording: either output replaces one only
 // with --force, and a directory never.
-OutputFile output_for(const std::string &path, const char *option, bool force) {
-  return OutputFile({.path = path, .option = option, .existing_needs_force = true, .force = force});
+OutputFile output_for(const std::string &path, const char *option, bool force, bool binary) {
+  return OutputFile({.path = path,
+                     .option = option,
+                     .existing_needs_force = true,
+                     .force = force,
+                     .binary = binary});
 }
 
 // Both outputs are checked, and the trace's temporary file made, before the
 // first event is generated: a refused manifest must not cost a whole trace.
 int generate(const GenerateOptions &options, const FaultPlan &faults, FaultAccount *account) {
-  OutputFile trace = output_for(options.output, "-o", options.force);
+  OutputFile trace = output_for(options.output, "-o", options.force, true);
   std::optional<OutputFile> manifest;
   std::vector<OutputFile *> outputs = {&trace};
   if (!options.manifest.empty()) {
-    manifest.emplace(output_for(options.manifest, "--manifest", options.force));
+    manifest.emplace(output_for(options.manifest, "--manifest", options.force, false));
     outputs.push_back(&*manifest);
-  }
-  // "-o -": a trace is binary, and is not for a terminal to interpret.
-  if (trace.standard_output() && isatty(STDOUT_FILENO)) {
-    report("standard output is a terminal; redirect it, or name a file with -o");
-    return kExitUsage;
   }
   if (!fits_free_space(options, trace) || !prepare_outputs(outputs, {})) return kExitUsage;
   if (!write_trace(options, faults, account, trace.fd(), trace.name()) || !trace.commit())
@@ -170,7 +168,7 @@ CommandRun declare_generate(CLI::App *command) {
                    "first record and D are durations as --begin takes them (stall@+5.25s:400ms)")
       ->allow_extra_args(false)
       ->type_name("FAULT");
-  add_no_progress(command, &options->progress);
+  add_talk_options(command, &options->progress);
   return [options] { return run_generate(*options); };
 }
 

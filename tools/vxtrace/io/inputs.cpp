@@ -83,7 +83,7 @@ bool load_plugin(const InputOptions &options, OpenedInput *opened) {
     opened->exit_status = kExitUsage;
     return false;
   }
-  if (options.quiet)
+  if (quiet())
     silence_plugin_logs(opened->plugin.api());
   else
     write_plugin_logs_escaped(opened->plugin.api());
@@ -116,9 +116,9 @@ void open_sessions(OpenedInput *opened, SourceDefinitionObserver on_definition) 
   opened->definition_observer = std::move(on_definition);
   for (const InputFile &file : opened->files) {
     vxt_error open_error{};
-    vxt_reader *reader = vxt_reader_open_fd_windowed(
-        file.fd(), file.display_name().c_str(), read_window_size(opened->files.size()),
-        &open_error);
+    vxt_reader *reader =
+        vxt_reader_open_fd_windowed(file.fd(), file.display_name().c_str(),
+                                    read_window_size(opened->files.size()), &open_error);
     if (reader == nullptr) {
       // The reader's messages name the input.
       report(open_error.message);

@@ -173,12 +173,20 @@ bool OutputFile::open() {
 }
 
 bool OutputFile::open_in_place() {
-  if (standard_output()) {
-    fd_ = STDOUT_FILENO;
-    return true;
-  }
-  fd_ = ::open(request_.path.c_str(), O_WRONLY | O_CLOEXEC);
-  return fd_ >= 0 || fail(std::string("cannot open: ") + std::strerror(errno));
+  fd_ = standard_output() ? STDOUT_FILENO : ::open(request_.path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd_ < 0) return fail(std::string("cannot open: ") + std::strerror(errno));
+  return !(request_.binary && isatty(fd_)) || refuse_terminal();
+}
+
+// Checked on the opened descriptor, so that "-o /dev/tty" is caught as well
+// as standard output, and before a byte is written.
+bool OutputFile::refuse_terminal() {
+  const bool named = !standard_output();
+  if (named) close(fd_);
+  fd_ = -1;
+  report((named ? request_.path : std::string("standard output")) + " is a terminal; " +
+         (named ? "" : "redirect it, or ") + "name a file with " + request_.option);
+  return false;
 }
 
 // ".name.XXXXXX" in the target's folder: hidden, and on the same file system,

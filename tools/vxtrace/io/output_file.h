@@ -32,6 +32,9 @@ struct OutputRequest {
   bool force = false;
   // A database: never standard output, a device or a pipe.
   bool regular_file_only = false;
+  // Bytes that a terminal would take for control sequences (a trace, a
+  // protobuf timeline): never a terminal.
+  bool binary = false;
 };
 
 class OutputFile {
@@ -50,7 +53,8 @@ class OutputFile {
   bool acceptable() const;
 
   // Creates the temporary file beside the target, or opens standard output,
-  // a device or a pipe in place; reported on failure. Once is enough.
+  // a device or a pipe in place (a terminal refused for binary output);
+  // reported on failure. Once is enough.
   bool open();
   int fd() const { return fd_; }
   // The file being written before it gets its name; "" when in place.
@@ -85,6 +89,7 @@ class OutputFile {
  private:
   bool fail(const std::string &what) const;
   bool open_in_place();
+  bool refuse_terminal();
   bool create_temporary();
   bool move_into_place();
 

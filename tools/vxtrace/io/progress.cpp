@@ -4,10 +4,12 @@
 
 #include <cstdio>
 
+#include "io/diagnostics.h"
+
 namespace vxtrace {
 
 Progress::Progress(bool wanted, uint64_t total)
-    : enabled_(wanted && isatty(STDERR_FILENO) == 1),
+    : enabled_(wanted && !quiet() && isatty(STDERR_FILENO) == 1),
       total_(total),
       start_(std::chrono::steady_clock::now()),
       last_draw_(start_) {}

@@ -1,5 +1,6 @@
 // A progress line on standard error for long runs: percentage, events per
-// second and time left. Shown only when standard error is a terminal.
+// second and time left. Shown only when standard error is a terminal and the
+// run is not quiet.
 #pragma once
 
 #include <chrono>

@@ -156,7 +156,7 @@ CommandRun declare_report(CLI::App *command) {
              UINT32_MAX);
   command->add_flag("--all-sessions", options->all_sessions,
                     "Show every session in the text, not only those with findings");
-  add_talk_options(command, &options->in);
+  add_talk_options(command, &options->in.progress);
   return [options] { return run_report(*options); };
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "io/diagnostics.h"
+
 namespace vxtrace {
 namespace {
 
@@ -92,9 +94,9 @@ void report_backward_steps(const OpenedInput &opened, const std::vector<uint64_t
   if (opened.sources.size() < 2) return;
   for (size_t i = 0; i < steps.size() && i < opened.sources.size(); ++i)
     if (steps[i] > 0)
-      report(opened.sources[i].display_name + ": the timestamps went back " +
-             (steps[i] == 1 ? std::string("once") : std::to_string(steps[i]) + " times") +
-             "; the merge keeps this input's own order there");
+      note(opened.sources[i].display_name + ": the timestamps went back " +
+           (steps[i] == 1 ? std::string("once") : std::to_string(steps[i]) + " times") +
+           "; the merge keeps this input's own order there");
 }
 
 }  // namespace vxtrace

@@ -21,7 +21,7 @@ class EventGlobCheck {
     if (globs_.empty()) return command_observer;
     return
         [this, next = std::move(command_observer)](size_t source, uint32_t id, const char *name) {
-          note(source, name);
+          mark_defined(source, name);
           if (next) next(source, id, name);
         };
   }
@@ -34,11 +34,11 @@ class EventGlobCheck {
         pass.opened().sources.size() > 1 ? "the traces define" : "the trace defines";
     for (size_t glob = 0; glob < globs_.size(); ++glob)
       if (!matched_anywhere(glob))
-        report("--event " + globs_[glob] + " matches no event that " + traces);
+        vxtrace::note("--event " + globs_[glob] + " matches no event that " + traces);
   }
 
  private:
-  void note(size_t source, const char *name) {
+  void mark_defined(size_t source, const char *name) {
     if (name == nullptr || source >= matched_.size()) return;
     std::vector<char> &row = matched_[source];
     for (size_t glob = 0; glob < globs_.size(); ++glob)
@@ -61,7 +61,7 @@ class EventGlobCheck {
 void report_empty_selection(const ReadingPass &pass) {
   const std::string selection = selection_text(pass.options());
   if (selection.empty() || pass.stopped_early() || pass.selection().kept_any->load()) return;
-  report("no record matches " + selection);
+  note("no record matches " + selection);
 }
 
 }  // namespace

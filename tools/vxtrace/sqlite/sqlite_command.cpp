@@ -121,7 +121,7 @@ CommandRun declare_sqlite(CLI::App *command) {
   add_reading_options(command, &options->in);
   add_output(command, &options->output, "Database file to write")->required();
   command->add_flag("--force", options->force, "Replace an existing file");
-  add_talk_options(command, &options->in);
+  add_talk_options(command, &options->in.progress);
   return [options] { return run_sqlite(*options); };
 }
 

@@ -239,9 +239,9 @@ class StatsCommand : public ReadingCommand {
     });
     stats.count_definitions(pass.opened());
     if (stats.names_bounded())
-      report("more than " + std::to_string(StatsCollector::kMostNames) +
-             " event names: the later ones are counted together as \"(other names)\" (JSON: "
-             "\"event\": null)");
+      note("more than " + std::to_string(StatsCollector::kMostNames) +
+           " event names: the later ones are counted together as \"(other names)\" (JSON: "
+           "\"event\": null)");
     return write(stats);
   }
 
@@ -275,7 +275,7 @@ CommandRun declare_stats(CLI::App *command) {
   auto options = std::make_shared<StatsOptions>();
   add_reading_options(command, &options->in);
   command->add_flag("--json", options->json, "Write the statistics as one JSON object");
-  add_talk_options(command, &options->in);
+  add_talk_options(command, &options->in.progress);
   return [options] { return run_stats(*options); };
 }
 

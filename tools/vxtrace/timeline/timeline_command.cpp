@@ -30,13 +30,13 @@ std::string input_names(const OpenedInput &opened) {
   return names;
 }
 
-void report_model(const TimelineModel &model) {
+void note_model(const TimelineModel &model) {
   if (model.flows_not_drawn() != 0)
-    report(std::to_string(model.flows_not_drawn()) +
-           " packets or frames drawn without flow arrows: too many flows open at once");
-  report(std::to_string(model.records()) + " records, " + std::to_string(model.slices()) +
-         " slices, " + std::to_string(model.unpaired()) +
-         " begin or end records without their pair shown as instants");
+    note(std::to_string(model.flows_not_drawn()) +
+         " packets or frames drawn without flow arrows: too many flows open at once");
+  note(std::to_string(model.records()) + " records, " + std::to_string(model.slices()) +
+       " slices, " + std::to_string(model.unpaired()) +
+       " begin or end records without their pair shown as instants");
 }
 
 // Writes the whole document, closed even when the input is damaged; false
@@ -57,16 +57,16 @@ bool write_timeline(const TimelineOptions &options, ReadingPass &pass, OutputSin
       [sink] { return !sink->failed(); });
   model.finish(input_names(pass.opened()), pass.input_errors());
   if (model.sessions_shared())
-    report("more than " + std::to_string(TimelineModel::kSessionProcessLimit) +
-           " sessions: the later ones share the process \"other sessions\"");
-  if (!options.in.quiet) report_model(model);
+    note("more than " + std::to_string(TimelineModel::kSessionProcessLimit) +
+         " sessions: the later ones share the process \"other sessions\"");
+  note_model(model);
   return sink->flush();
 }
 
 class TimelineCommand : public ReadingCommand {
  public:
   explicit TimelineCommand(const TimelineOptions &options)
-      : options_(options), output_({.path = options.output}) {}
+      : options_(options), output_({.path = options.output, .binary = wants_perfetto(options)}) {}
 
   bool outputs_acceptable(const std::vector<std::string> &files_read) override {
     return prepare_outputs({&output_}, files_read);
@@ -119,7 +119,7 @@ CommandRun declare_timeline(CLI::App *command) {
       "--no-args", [options] { options->with_args = false; },
       "Leave out each record's arguments (its payload): a file about half the size that still "
       "shows every record, slice, flow and counter");
-  add_talk_options(command, &options->in);
+  add_talk_options(command, &options->in.progress);
   return [options] { return run_timeline(*options); };
 }
 
