@@ -453,6 +453,10 @@ TEST_F(VxtraceCliTest, UsageErrorsAreOneLineInTheToolsVoice) {
       {{"dump", trace, "--limit"}, "--limit: 1 required N missing (see vxtrace dump --help)"},
       {{"timeline", "--format", "xml", trace},
        "--format: must be json or perfetto (see vxtrace timeline --help)"},
+      {{"dump", "--format", "yaml", trace},
+       "--format: must be json or text (see vxtrace dump --help)"},
+      {{"generate", "-o", g, "--events", "5", "--mix", "nope"},
+       "--mix: must be realistic or bench (see vxtrace generate --help)"},
       {{"report", "--stall-ms", "x", trace},
        "--stall-ms: 'x' is not a whole number from 1 to 3600000 (see vxtrace report --help)"},
       {{"generate", "-o", g, "--events", "5", "extra"},
@@ -468,6 +472,11 @@ TEST_F(VxtraceCliTest, UsageErrorsAreOneLineInTheToolsVoice) {
     EXPECT_EQ(result.err, "vxtrace: " + line + "\n") << testing::PrintToString(args);
     EXPECT_TRUE(result.out.empty()) << testing::PrintToString(args);
   }
+  // The words of a choice are taken in any case.
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {"dump", "--format", "TEXT", "--limit", "1", trace},
+           {"generate", "-o", g, "--events", "5", "--mix", "Bench"}})
+    EXPECT_EQ(run(args).exit_status, 0) << testing::PrintToString(args);
 }
 
 // A plug-in named with --plugin that does not load is refused with the
@@ -610,7 +619,7 @@ TEST_F(VxtraceCliTest, QuietLeavesOutTheProgressLine) {
       {"sqlite", "--force", "-o", directory_.file("db.sqlite"), "-"},
       {"generate", "-o", "/dev/null", "--events", "6000000", "--mix", "bench"},
   };
-  for (const std::vector<std::string> &command : commands)
+  for (const std::vector<std::string> &command : commands) {
     for (const std::string talk : {"", "-q", "--no-progress"}) {
       std::vector<std::string> args = command;
       if (!talk.empty()) args.insert(args.begin() + 1, talk);
@@ -626,6 +635,7 @@ TEST_F(VxtraceCliTest, QuietLeavesOutTheProgressLine) {
           << where << result.err;
       if (talk == "-q") EXPECT_EQ(result.err, "") << where;
     }
+  }
 }
 
 // Binary output never reaches a terminal: it is refused before anything

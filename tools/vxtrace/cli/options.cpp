@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "io/diagnostics.h"
@@ -78,6 +79,26 @@ CLI::Validator whole_number(uint64_t least, uint64_t most, const std::string &hi
             std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
         if (digits_only && fits && value >= least && value <= most) return std::string();
         return prefix + "'" + text + "' is not a whole number from " + range;
+      },
+      "");
+}
+
+CLI::Validator one_of(std::vector<std::string> words) {
+  std::string listed;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) listed += i + 1 == words.size() ? " or " : ", ";
+    listed += words[i];
+  }
+  return CLI::Validator(
+      [words = std::move(words), message = "must be " + listed](std::string &text) {
+        std::string lowered = text;
+        for (char &c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const std::string &word : words) {
+          if (lowered != word) continue;
+          text = word;
+          return std::string();
+        }
+        return message;
       },
       "");
 }

@@ -24,6 +24,11 @@ namespace vxtrace {
 // which CLI11 leaves out of the message for them.
 CLI::Validator whole_number(uint64_t least, uint64_t most, const std::string &hidden_name = "");
 
+// One of the words, in any case (the value is lowered to the word); anything
+// else is refused with "must be a, b or c". It shows no description of its own
+// in --help, where CLI11's would read "{a,b}".
+CLI::Validator one_of(std::vector<std::string> words);
+
 template <class Number>
 CLI::Option *add_number(CLI::App *command, const std::string &name, Number *value,
                         const std::string &description, uint64_t least,

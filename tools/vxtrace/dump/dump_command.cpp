@@ -119,15 +119,6 @@ int run_dump(const DumpOptions &options) {
 
 namespace {
 
-// Without a description: CLI11's own would show in --help as "{json,text}".
-CLI::Validator line_format() {
-  return CLI::Validator(
-      [](const std::string &value) {
-        return value == "json" || value == "text" ? std::string() : "must be json or text";
-      },
-      "");
-}
-
 CommandRun declare_dump(CLI::App *command) {
   auto options = std::make_shared<DumpOptions>();
   add_reading_options(command, &options->in);
@@ -141,7 +132,7 @@ CommandRun declare_dump(CLI::App *command) {
           },
           "json (default): one JSON object per line; text: \"[seconds] (+delta) session N "
           "name: payload\" per line")
-      ->check(line_format())
+      ->transform(one_of({"json", "text"}))
       ->type_name("json|text");
   command
       ->add_option_function<uint64_t>(

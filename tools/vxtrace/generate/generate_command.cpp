@@ -158,7 +158,10 @@ CommandRun declare_generate(CLI::App *command) {
   const std::map<std::string, EventMix> mixes{{"realistic", EventMix::realistic},
                                               {"bench", EventMix::bench}};
   command->add_option("--mix", options->mix, "Event mix: realistic (default) or bench")
-      ->transform(CLI::CheckedTransformer(mixes, CLI::ignore_case).description(""))
+      ->transform(CLI::CheckedTransformer(mixes).description(""))
+      // Runs first (CLI11 puts each transform in front): the word is checked
+      // and lowered before the map turns it into the mix.
+      ->transform(one_of({"realistic", "bench"}))
       ->type_name("realistic|bench");
   command
       ->add_option("--inject", options->inject,

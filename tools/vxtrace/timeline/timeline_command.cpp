@@ -96,14 +96,6 @@ int run_timeline(const TimelineOptions &options) {
 
 namespace {
 
-CLI::Validator timeline_format() {
-  return CLI::Validator(
-      [](const std::string &value) {
-        return value == "json" || value == "perfetto" ? std::string() : "must be json or perfetto";
-      },
-      "");
-}
-
 CommandRun declare_timeline(CLI::App *command) {
   auto options = std::make_shared<TimelineOptions>();
   add_reading_options(command, &options->in);
@@ -113,7 +105,7 @@ CommandRun declare_timeline(CLI::App *command) {
       ->add_option("--format", options->format,
                    "json (Trace Event Format) or perfetto (native protobuf trace); default: "
                    "perfetto when the output ends in .pftrace or .perfetto-trace, else json")
-      ->check(timeline_format())
+      ->transform(one_of({"json", "perfetto"}))
       ->type_name("json|perfetto");
   command->add_flag_callback(
       "--no-args", [options] { options->with_args = false; },
