@@ -633,7 +633,9 @@ TEST_F(VxtraceCliTest, QuietLeavesOutTheProgressLine) {
       // --no-progress keeps the notes.
       EXPECT_EQ(result.err.find("events/s") != std::string::npos, talk.empty())
           << where << result.err;
-      if (talk == "-q") EXPECT_EQ(result.err, "") << where;
+      if (talk == "-q") {
+        EXPECT_EQ(result.err, "") << where;
+      }
     }
   }
 }
