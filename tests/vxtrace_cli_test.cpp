@@ -446,6 +446,8 @@ TEST_F(VxtraceCliTest, UsageErrorsAreOneLineInTheToolsVoice) {
     std::string line;
   } refused[] = {
       {{}, "a subcommand is required (see vxtrace --help)"},
+      {{"-q", "generate", "-o", g, "--events", "5", "--plugin", "x.so"},
+       "the following arguments were not expected: x.so --plugin (see vxtrace generate --help)"},
       {{"dump", "--no-such-option", trace},
        "the following argument was not expected: --no-such-option (see vxtrace dump --help)"},
       {{"stats", trace, "--limit"},
@@ -475,7 +477,10 @@ TEST_F(VxtraceCliTest, UsageErrorsAreOneLineInTheToolsVoice) {
   // The words of a choice are taken in any case.
   for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
            {"dump", "--format", "TEXT", "--limit", "1", trace},
-           {"generate", "-o", g, "--events", "5", "--mix", "Bench"}})
+           {"generate", "-o", g, "--events", "5", "--mix", "Bench"},
+           // The talk and the plug-in may come before the command.
+           {"-q", "dump", "--limit", "1", trace},
+           {"--plugin", VX_PLUGIN_PATH, "--quiet", "stats", trace}})
     EXPECT_EQ(run(args).exit_status, 0) << testing::PrintToString(args);
 }
 

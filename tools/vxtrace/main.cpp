@@ -1,5 +1,6 @@
 // vxtrace: the command-line consumer of recorded velocast trace buffers.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string>
@@ -73,6 +74,23 @@ std::optional<std::vector<std::string>> without_help_word(std::vector<std::strin
   return words;
 }
 
+// "vxtrace -q dump" and "vxtrace --plugin P report" are how many tools are
+// called: options written before the command move behind it, where the
+// command declares them (and judges them). --help and --version keep their
+// place, since they are the tool's own.
+std::vector<std::string> with_leading_options_after_command(std::vector<std::string> words) {
+  size_t command = 0;
+  while (command < words.size() && !words[command].empty() && words[command][0] == '-') {
+    const std::string &word = words[command];
+    if (word == "-h" || word == "--help" || word == "-V" || word == "--version") return words;
+    command += word == "--plugin" ? 2 : 1;
+  }
+  if (command == 0 || command >= words.size() || !is_command(words[command])) return words;
+  std::rotate(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(command),
+              words.begin() + static_cast<std::ptrdiff_t>(command) + 1);
+  return words;
+}
+
 int parse_and_run(CLI::App &app, const std::string &program, std::vector<std::string> words,
                   const std::vector<std::pair<CLI::App *, CommandRun>> &declared) {
   std::vector<const char *> argv{program.c_str()};
@@ -109,5 +127,6 @@ int main(int argc, char **argv) {
   if (const std::optional<int> status = vxtrace::run_build_output_mode(app, words)) return *status;
   const std::optional<std::vector<std::string>> parsed_words = without_help_word(words);
   if (!parsed_words) return report_unknown_word(words[1]);
-  return parse_and_run(app, argc > 0 ? argv[0] : "vxtrace", *parsed_words, declared);
+  return parse_and_run(app, argc > 0 ? argv[0] : "vxtrace",
+                       with_leading_options_after_command(*parsed_words), declared);
 }
