@@ -40,7 +40,8 @@ void add_version_options(CLI::App *tool, std::string *plugin_path) {
   // declaration order, so the flag's callback sees --plugin however ordered.
   CLI::Option *plugin = add_path(tool, "--plugin", plugin_path, "PATH",
                                  "With --version: the plug-in to report (default: the one that "
-                                 "the commands load, beside vxtrace, then ../lib/)");
+                                 "the commands load, beside vxtrace, then ../lib/); before a "
+                                 "command: the plug-in it loads");
   CLI::Option *version = tool->set_version_flag(
       "-V,--version", [plugin_path] { return version_text(*plugin_path); },
       "Print vxtrace's version and the plug-in that it loads, then exit");
