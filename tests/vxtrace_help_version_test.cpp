@@ -54,10 +54,22 @@ TEST_F(VxtraceHelpVersionTest, VersionNamesTheToolAndThePluginItWouldLoad) {
   }
 }
 
-TEST_F(VxtraceHelpVersionTest, PluginOfTheToolOnlyGoesWithVersion) {
-  const ProcessResult result = run({"--plugin", VX_PLUGIN_PATH, "stats", "none.vxt"});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.err.find("--plugin requires"), std::string::npos) << result.err;
+// --plugin before the words of a command is the command's; alone it needs
+// --version.
+TEST_F(VxtraceHelpVersionTest, PluginOfTheToolGoesWithVersionOrACommand) {
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+  } cases[] = {
+      {{"--plugin", VX_PLUGIN_PATH}, "--plugin requires"},
+      {{"--plugin", VX_PLUGIN_PATH, "stats", "none.vxt"}, "none.vxt"},
+      {{"--plugin", "none.so", "stats", "none.vxt"}, "cannot load the plug-in none.so"},
+  };
+  for (const auto &[args, said] : cases) {
+    const ProcessResult result = run(args);
+    EXPECT_EQ(result.exit_status, 1) << testing::PrintToString(args);
+    EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
+  }
 }
 
 // "help" in front of a command line is --help behind it, byte for byte.
