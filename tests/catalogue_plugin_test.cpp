@@ -6,19 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "support/loaded_plugin.hpp"
+#include "support/loaded_library.hpp"
 #include "support/memory_reader.hpp"
 #include "support/recording.hpp"
 #include "vexlo/buffer_iterator.h"
 
 namespace {
 
-using vx_test::LoadedPlugin;
+using vx_test::LoadedLibrary;
 using vx_test::PayloadBuilder;
 
 TEST(CataloguePlugin, DecodesPrintsAndReleasesThroughExportedSymbols) {
-  LoadedPlugin plugin;
-  ASSERT_TRUE(plugin.loaded()) << LoadedPlugin::load_error();
+  LoadedLibrary plugin;
+  ASSERT_TRUE(plugin.loaded()) << LoadedLibrary::load_error();
   auto create = plugin.symbol<void (*)(const vx_buffer_reader *, vx_iterator_ops *)>(
       "vx_buffer_iterator_create");
   auto register_events = plugin.symbol<void (*)(void *, const char *)>("vexlo_register_events");

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "support/loaded_plugin.hpp"
+#include "support/loaded_library.hpp"
 #include "support/memory_reader.hpp"
 #include "vexlo/buffer_iterator.h"
 #include "vexlo/log.h"
 
 namespace {
 
-using vx_test::LoadedPlugin;
+using vx_test::LoadedLibrary;
 
 struct Lines {
   std::vector<std::string> messages;
@@ -23,8 +23,8 @@ struct Lines {
 };
 
 TEST(PluginAbi, IteratorThroughExportedSymbolsOnly) {
-  LoadedPlugin plugin;
-  ASSERT_TRUE(plugin.loaded()) << LoadedPlugin::load_error();
+  LoadedLibrary plugin;
+  ASSERT_TRUE(plugin.loaded()) << LoadedLibrary::load_error();
   auto create = plugin.symbol<void (*)(const vx_buffer_reader *, vx_iterator_ops *)>(
       "vx_buffer_iterator_create");
   auto register_event = plugin.symbol<void (*)(vx_buffer_iterator *, const vx_event_descriptor *)>(

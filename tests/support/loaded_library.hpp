@@ -1,5 +1,6 @@
-// The built plug-in loaded the way a consumer loads it (dlopen, or
-// LoadLibrary on Windows) and reached only through the symbols it exports.
+// A built shared library (the plug-in by default) loaded the way a consumer
+// loads it (dlopen, or LoadLibrary on Windows) and reached only through the
+// symbols it exports.
 #pragma once
 
 #ifdef _WIN32
@@ -12,14 +13,14 @@
 
 namespace vx_test {
 
-class LoadedPlugin {
+class LoadedLibrary {
  public:
-  explicit LoadedPlugin(const char *path = VX_PLUGIN_PATH) : handle_(open(path)) {}
-  ~LoadedPlugin() {
+  explicit LoadedLibrary(const char *path = VX_PLUGIN_PATH) : handle_(open(path)) {}
+  ~LoadedLibrary() {
     if (handle_ != nullptr) close(handle_);
   }
-  LoadedPlugin(const LoadedPlugin &) = delete;
-  LoadedPlugin &operator=(const LoadedPlugin &) = delete;
+  LoadedLibrary(const LoadedLibrary &) = delete;
+  LoadedLibrary &operator=(const LoadedLibrary &) = delete;
 
   bool loaded() const { return handle_ != nullptr; }
 
@@ -28,7 +29,7 @@ class LoadedPlugin {
     return reinterpret_cast<Function>(find(handle_, name));
   }
 
-  // Why the plug-in did not load, for a test's failure message.
+  // Why the library did not load, for a test's failure message.
   static std::string load_error() {
 #ifdef _WIN32
     return "LoadLibrary failed with error " + std::to_string(GetLastError());
