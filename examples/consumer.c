@@ -1,9 +1,9 @@
 /* A complete consumer of the velocast receiver plug-in in plain C99, and the
  * example to start from.
  *
- * It loads the plug-in with dlopen, reads a trace file written by
- * `vxtrace generate` (or by the receiver) through the trace file library, and
- * writes the payload of every data record as one JSON object per line, through
+ * It loads the plug-in with dlopen (LoadLibrary on Windows), reads a trace
+ * file written by `vxtrace generate` (or by the receiver) through the trace
+ * file library, and writes the payload of every data record as one JSON object per line, through
  * its own allocator and printer. An event that has no descriptor or whose
  * payload cannot be decoded gives the line `null`. The lines are the objects
  * that `vxtrace dump` writes under "payload".
@@ -11,12 +11,19 @@
  *   consumer TRACE_FILE [PLUGIN]
  *
  * PLUGIN is a path to the plug-in; by default its SONAME is searched on the
- * loader's path. Building it against an installed package:
+ * loader's path (on Windows its DLL name, beside the program first). Building
+ * it against an installed package:
  *
  *   cmake -S examples/consumer-build -B build/consumer -DCMAKE_PREFIX_PATH=PREFIX
  *   cc -std=c99 consumer.c $(pkg-config --cflags --libs vexlo_velocast_trace_file) -ldl
+ *
+ * The output is the same bytes on every system: on Windows standard output is
+ * switched to binary mode (no \r before \n) and, with mingw-w64, printf is the
+ * C99 one (two-digit exponents, as on Linux).
  */
-#include <dlfcn.h>
+#if defined(_WIN32) && !defined(__USE_MINGW_ANSI_STDIO)
+#define __USE_MINGW_ANSI_STDIO 1
+#endif
 #include <math.h>
 #include <stdarg.h>
 #include <stdbool.h>
@@ -27,7 +34,31 @@
 #include <vexlo/event.h>
 #include <vexlo/vxtrace_file.h>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#define PLUGIN_SONAME "velocast_receiver_trace_consume_buffer.dll"
+typedef HMODULE library_handle;
+typedef FARPROC symbol_pointer;
+#define open_library(path) LoadLibraryA(path)
+#define find_symbol GetProcAddress
+#define close_library FreeLibrary
+static const char *load_error(void) {
+  static char message[64];
+  sprintf(message, "LoadLibrary failed with error %lu", (unsigned long)GetLastError());
+  return message;
+}
+#else
+#include <dlfcn.h>
 #define PLUGIN_SONAME "libvelocast_receiver_trace_consume_buffer.so.1"
+typedef void *library_handle;
+typedef void *symbol_pointer;
+#define open_library(path) dlopen(path, RTLD_NOW | RTLD_LOCAL)
+#define find_symbol dlsym
+#define close_library dlclose
+#define load_error dlerror
+#endif
 
 /* The two plug-in functions that a consumer calls directly; everything else is
  * reached through the iterator's operations table and the descriptors. */
@@ -36,10 +67,11 @@ typedef struct plugin_api {
   void (*register_events)(void *iterator, const char *kind);
 } plugin_api;
 
-/* dlsym returns an object pointer; copying its bytes into the function pointer
- * is the conversion that ISO C allows. */
-static bool resolve(void *library, const char *name, void *function, size_t size) {
-  void *symbol = dlsym(library, name);
+/* dlsym returns an object pointer (GetProcAddress a function pointer of
+ * another type); copying its bytes into the function pointer is the
+ * conversion that ISO C allows. */
+static bool resolve(library_handle library, const char *name, void *function, size_t size) {
+  const symbol_pointer symbol = find_symbol(library, name);
   if (symbol == NULL) {
     fprintf(stderr, "consumer: %s does not export %s\n", PLUGIN_SONAME, name);
     return false;
@@ -112,7 +144,7 @@ static bool print_events(const plugin_api *api, vxt_reader *file) {
 int main(int argc, char **argv) {
   const char *plugin_path = argc == 3 ? argv[2] : PLUGIN_SONAME;
   plugin_api api;
-  void *library;
+  library_handle library;
   vxt_reader *file;
   vxt_error error;
   int status = EXIT_SUCCESS;
@@ -121,23 +153,27 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: %s TRACE_FILE [PLUGIN]\n", argv[0]);
     return 2;
   }
-  library = dlopen(plugin_path, RTLD_NOW | RTLD_LOCAL);
+#ifdef _WIN32
+  /* Text mode would write each \n as \r\n. */
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  library = open_library(plugin_path);
   if (library == NULL) {
-    fprintf(stderr, "consumer: %s\n", dlerror());
+    fprintf(stderr, "consumer: %s\n", load_error());
     return EXIT_FAILURE;
   }
   if (!resolve(library, "vx_buffer_iterator_create", &api.create_iterator,
                sizeof api.create_iterator) ||
       !resolve(library, "vexlo_register_events", &api.register_events,
                sizeof api.register_events)) {
-    dlclose(library);
+    close_library(library);
     return EXIT_FAILURE;
   }
 
   file = vxt_reader_open_path(argv[1], &error);
   if (file == NULL) {
     fprintf(stderr, "consumer: %s: %s\n", argv[1], error.message);
-    dlclose(library);
+    close_library(library);
     return EXIT_FAILURE;
   }
   if (!print_events(&api, file)) status = EXIT_FAILURE;
@@ -147,7 +183,7 @@ int main(int argc, char **argv) {
     status = EXIT_FAILURE;
   }
   vxt_reader_close(file);
-  dlclose(library);
+  close_library(library);
   if (fflush(stdout) != 0 || ferror(stdout)) {
     fprintf(stderr, "consumer: cannot write the output\n");
     status = EXIT_FAILURE;

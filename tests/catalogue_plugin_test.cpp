@@ -1,35 +1,24 @@
-// The catalogue as a consumer meets it: the built shared library loaded with
-// dlopen, driven only through its exported symbols.
-#include <dlfcn.h>
+// The catalogue as a consumer meets it: the built shared library loaded as a
+// consumer loads it, driven only through its exported symbols.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "support/loaded_library.hpp"
 #include "support/memory_reader.hpp"
 #include "support/recording.hpp"
 #include "vexlo/buffer_iterator.h"
 
 namespace {
 
+using vx_test::LoadedLibrary;
 using vx_test::PayloadBuilder;
 
-struct LoadedPlugin {
-  LoadedPlugin() : handle(dlopen(VX_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {}
-  ~LoadedPlugin() {
-    if (handle != nullptr) dlclose(handle);
-  }
-  template <typename Function>
-  Function symbol(const char *name) {
-    return reinterpret_cast<Function>(dlsym(handle, name));
-  }
-  void *handle;
-};
-
 TEST(CataloguePlugin, DecodesPrintsAndReleasesThroughExportedSymbols) {
-  LoadedPlugin plugin;
-  ASSERT_NE(plugin.handle, nullptr) << dlerror();
+  LoadedLibrary plugin;
+  ASSERT_TRUE(plugin.loaded()) << LoadedLibrary::load_error();
   auto create = plugin.symbol<void (*)(const vx_buffer_reader *, vx_iterator_ops *)>(
       "vx_buffer_iterator_create");
   auto register_events = plugin.symbol<void (*)(void *, const char *)>("vexlo_register_events");

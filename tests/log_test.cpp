@@ -20,6 +20,18 @@
 
 namespace {
 
+// A message that vsnprintf refuses is logged as "Can't log message with
+// format: ...". glibc refuses a wide character that it cannot convert and a
+// width near INT_MAX; the printf of the Windows build (mingw-w64's) writes
+// nothing for the character and overflows its stack on the width, so the
+// refusal is tested on Linux only.
+#ifdef _WIN32
+#define SKIP_WITHOUT_GLIBC_PRINTF() \
+  GTEST_SKIP() << "mingw-w64's vsnprintf does not refuse this format"
+#else
+#define SKIP_WITHOUT_GLIBC_PRINTF() static_cast<void>(0)
+#endif
+
 // A logger that keeps a copy of every record it receives.
 struct captured_record {
   int severity;
@@ -205,6 +217,7 @@ TEST_F(LogDoLogTest, LongMessageWithoutHeapIsCutTo1023Characters) {
 }
 
 TEST_F(LogDoLogTest, UnformattableMessageNamesItsFormat) {
+  SKIP_WITHOUT_GLIBC_PRINTF();
   capturing_logger mine;
   // glibc cannot convert this wide character in the "C" locale: vsnprintf
   // reports an error (EILSEQ).
@@ -217,6 +230,7 @@ TEST_F(LogDoLogTest, UnformattableMessageNamesItsFormat) {
 }
 
 TEST_F(LogDoLogTest, MessageOf2Pow31Minus1CharactersIsRefused) {
+  SKIP_WITHOUT_GLIBC_PRINTF();
   capturing_logger mine;
   vx::heap_reset_count();
   vx_do_log(&mine.logger, VX_LOG_INFO, "m", "f", "fn", 1, "%2147483647d", 1);
@@ -226,6 +240,7 @@ TEST_F(LogDoLogTest, MessageOf2Pow31Minus1CharactersIsRefused) {
 }
 
 TEST_F(LogDoLogTest, RefusalWithALongFormatIsCutTo1023Characters) {
+  SKIP_WITHOUT_GLIBC_PRINTF();
   capturing_logger mine;
   const std::string format = std::string(2000, 'f') + "%lc";
   vx_do_log(&mine.logger, VX_LOG_INFO, "m", "f", "fn", 1, format.c_str(),
@@ -357,6 +372,7 @@ TEST_F(LogDefaultLineTest, LongMessageIsWrittenWhole) {
 }
 
 TEST_F(LogDefaultLineTest, UnformattableMessageLine) {
+  SKIP_WITHOUT_GLIBC_PRINTF();
   ::testing::internal::CaptureStderr();
   vx_do_log(vx_get_logger(), VX_LOG_WARNING, "m", "f", "fn", 1, "%lc", static_cast<wint_t>(0x100));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),

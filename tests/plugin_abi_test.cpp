@@ -1,41 +1,30 @@
 // Drives the built shared library the way a consumer does: only through the
 // symbols it exports, looked up by name.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "support/loaded_library.hpp"
 #include "support/memory_reader.hpp"
 #include "vexlo/buffer_iterator.h"
 #include "vexlo/log.h"
 
 namespace {
 
-struct Plugin {
-  Plugin() { handle = dlopen(VX_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL); }
-  ~Plugin() {
-    if (handle != nullptr) dlclose(handle);
-  }
-  template <typename F>
-  F symbol(const char *name) {
-    return reinterpret_cast<F>(dlsym(handle, name));
-  }
-  void *handle;
-};
+using vx_test::LoadedLibrary;
 
 struct Lines {
   std::vector<std::string> messages;
   static void log(void *self, const vx_log_record *record) {
-    static_cast<Lines *>(self)->messages.push_back(std::string(record->function) + ":" +
-                                                   std::to_string(record->line) + ":" +
-                                                   record->message);
+    static_cast<Lines *>(self)->messages.push_back(
+        std::string(record->function) + ":" + std::to_string(record->line) + ":" + record->message);
   }
 };
 
 TEST(PluginAbi, IteratorThroughExportedSymbolsOnly) {
-  Plugin plugin;
-  ASSERT_NE(plugin.handle, nullptr) << dlerror();
+  LoadedLibrary plugin;
+  ASSERT_TRUE(plugin.loaded()) << LoadedLibrary::load_error();
   auto create = plugin.symbol<void (*)(const vx_buffer_reader *, vx_iterator_ops *)>(
       "vx_buffer_iterator_create");
   auto register_event = plugin.symbol<void (*)(vx_buffer_iterator *, const vx_event_descriptor *)>(
@@ -78,8 +67,7 @@ TEST(PluginAbi, IteratorThroughExportedSymbolsOnly) {
   EXPECT_EQ(reader.close_calls, 1);
   ASSERT_EQ(lines.messages.size(), 2u);
   EXPECT_EQ(lines.messages[0].rfind("vx_buffer_iterator_register_event:70:attempting", 0), 0u);
-  EXPECT_EQ(lines.messages[1],
-            "buffer_advance:129:got data for an event with an unknown id: 6");
+  EXPECT_EQ(lines.messages[1], "buffer_advance:129:got data for an event with an unknown id: 6");
 }
 
 }  // namespace

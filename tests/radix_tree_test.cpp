@@ -19,6 +19,13 @@
 
 namespace {
 
+#ifdef _WIN32
+// The C runtime's name for the usable size of a heap block.
+size_t malloc_usable_size(void *block) {
+  return _msize(block);
+}
+#endif
+
 const unsigned char *bytes_of(const std::string &key) {
   return reinterpret_cast<const unsigned char *>(key.data());
 }

@@ -1,26 +1,38 @@
 // The trace file reader and writer, in-process: round trips over every kind of
 // input, the iterator's reader contract, refused headers, format limits and
 // damaged input.
-#ifdef VX_VXTRACE_PATH
+#ifdef VX_TRACE_FILE_LIBRARY_PATH
 
 #include "vexlo/vxtrace_file.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <thread>
 
-#include "support/vxtrace_process.h"
+#include "support/loaded_library.hpp"
+#include "support/temporary_files.h"
 #include "support/vxtrace_trace_builder.h"
 
 namespace vxtrace_test {
 namespace {
+
+#ifdef _WIN32
+// The C runtime's descriptors, in binary mode as the library reads them.
+constexpr int O_CLOEXEC = 0;
+int pipe(int ends[2]) {
+  return _pipe(ends, 1 << 16, _O_BINARY);
+}
+#endif
 
 std::string payload_of(size_t size, uint8_t start) {
   std::string payload(size, '\0');
@@ -255,11 +267,11 @@ struct SharedWriter {
 const SharedWriter &shared_writer() {
   static const SharedWriter functions = [] {
     SharedWriter loaded;
-    void *library = dlopen(VX_TRACE_FILE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return loaded;
-    const auto load = [library](auto *function, const char *name) {
-      *function =
-          reinterpret_cast<std::remove_reference_t<decltype(*function)>>(dlsym(library, name));
+    // Loaded once for the whole run, never unloaded.
+    static const auto *library = new vx_test::LoadedLibrary(VX_TRACE_FILE_LIBRARY_PATH);
+    if (!library->loaded()) return loaded;
+    const auto load = [](auto *function, const char *name) {
+      *function = library->symbol<std::remove_reference_t<decltype(*function)>>(name);
     };
     load(&loaded.open_path, "vxt_writer_open_path");
     load(&loaded.define, "vxt_writer_define");
@@ -548,6 +560,48 @@ TEST(VxtraceDamageTest, FileShrunkWhileReadEndsAfterTheRecordsBeforeTheCut) {
           << where << ": " << rest.error.message;
     }
   }
+}
+
+// Shrinks the file at path through a descriptor of its own, as another
+// process would.
+void shrink_file(const std::string &path, uint64_t size) {
+#ifdef _WIN32
+  const int fd = _open(path.c_str(), _O_RDWR | _O_BINARY);
+  ASSERT_GE(fd, 0) << "the reader keeps others from writing " << path;
+  EXPECT_EQ(_chsize_s(fd, static_cast<long long>(size)), 0);
+  _close(fd);
+#else
+  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0);
+#endif
+}
+
+// A file opened by path stays open to a recorder that writes it: shrunk by
+// another writer while it is read, it ends after the records before the cut,
+// reported as a change of the file.
+TEST(VxtraceDamageTest, FileOpenedByPathCanBeShrunkByAnotherWriter) {
+  const std::string bytes = build_trace([](vxt_writer *writer) {
+    vxt_writer_define(writer, 1, "/velocast/audio_flush");
+    for (uint32_t i = 0; i < 100; ++i)
+      vxt_writer_write_event(writer, 1, i, payload_of(60000, static_cast<uint8_t>(i)).data(),
+                             60000);
+  });
+  const std::vector<uint64_t> offsets = record_offsets(bytes);
+  const std::vector<ReadRecord> whole = read_all(bytes).records;
+  const size_t cut_record = offsets.size() / 2;
+  TemporaryDirectory directory;
+  const std::string path = directory.file("recorded.vxt");
+  write_file(path, bytes);
+  vxt_reader *reader = vxt_reader_open_path(path.c_str(), nullptr);
+  ASSERT_NE(reader, nullptr);
+  std::vector<ReadRecord> records = read_some(reader, 3);
+  shrink_file(path, offsets[cut_record] + 100);
+  const ReadResult rest = read_all(reader);
+  records.insert(records.end(), rest.records.begin(), rest.records.end());
+  EXPECT_EQ(records, std::vector<ReadRecord>(whole.begin(), whole.begin() + cut_record));
+  EXPECT_EQ(rest.error.status, VXT_DAMAGED);
+  EXPECT_EQ(rest.error.offset, offsets[cut_record]);
+  EXPECT_NE(std::strstr(rest.error.message, "the file changed while it was read"), nullptr)
+      << rest.error.message;
 }
 
 // Random corruption never crashes, never stalls, and whatever comes out is

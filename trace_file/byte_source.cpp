@@ -1,13 +1,12 @@
 #include "byte_source.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include "file_io.h"
 
 namespace vxtrace {
 namespace {
@@ -35,10 +34,10 @@ class MemorySource final : public ByteSource {
 };
 
 // Reads a regular file a window at a time into one buffer that is reused, so
-// memory stays about one window. pread, unlike a mapping, cannot fault when
-// another process shrinks the file: the read comes back short and the input
-// ends there, marked as changed. pread leaves the descriptor's offset alone,
-// so several sources can read one descriptor at once.
+// memory stays about one window. A read at an offset (pread), unlike a
+// mapping, cannot fault when another process shrinks the file: the read comes
+// back short and the input ends there, marked as changed. Each read names its
+// offset, so several sources can read one descriptor at once.
 class FileSource final : public ByteSource {
  public:
   // Reads the bytes of fd up to end, its size when the source is made.
@@ -92,15 +91,15 @@ class FileSource final : public ByteSource {
     }
     while (window_end_ - offset < size) {
       const size_t filled = static_cast<size_t>(window_end_ - offset);
-      const ssize_t got =
-          pread(fd_, buffer_.get() + filled, size - filled, static_cast<off_t>(window_end_));
+      const std::int64_t got =
+          file_io::read_at(fd_, buffer_.get() + filled, size - filled, window_end_);
       if (got > 0) {
         window_end_ += static_cast<uint64_t>(got);
       } else if (got == 0) {
         input_changed_ = true;
         break;
-      } else if (errno != EINTR) {
-        io_error_ = std::string("cannot read: ") + std::strerror(errno);
+      } else if (!file_io::interrupted()) {
+        io_error_ = "cannot read: " + file_io::error_text();
         break;
       }
     }
@@ -159,13 +158,14 @@ class StreamSource final : public ByteSource {
       buffer_.shrink_to_fit();
     }
     while (filled_ < want && !ended_) {
-      const ssize_t got = read(fd_, buffer_.data() + filled_, buffer_.size() - filled_);
+      const std::int64_t got =
+          file_io::read_some(fd_, buffer_.data() + filled_, buffer_.size() - filled_);
       if (got > 0) {
         filled_ += static_cast<size_t>(got);
       } else if (got == 0) {
         ended_ = true;
-      } else if (errno != EINTR) {
-        io_error_ = std::string("cannot read: ") + std::strerror(errno);
+      } else if (!file_io::interrupted()) {
+        io_error_ = "cannot read: " + file_io::error_text();
         ended_ = true;
       }
     }
@@ -191,16 +191,15 @@ std::unique_ptr<ByteSource> make_file_source(int fd, uint64_t file_size, size_t 
 
 std::unique_ptr<ByteSource> make_file_range_source(int fd, uint64_t begin, uint64_t end,
                                                    size_t window_size) {
-  auto source = std::make_unique<FileSource>(
-      fd, end, std::max(window_size, ByteSource::kSmallestWindowSize));
+  auto source =
+      std::make_unique<FileSource>(fd, end, std::max(window_size, ByteSource::kSmallestWindowSize));
   if (begin < end && !source->read_first_window(begin) && !source->io_error().empty())
     return nullptr;
   return source;
 }
 
 std::unique_ptr<ByteSource> make_stream_source(int fd, size_t window_size) {
-  return std::make_unique<StreamSource>(fd,
-                                        std::max(window_size, ByteSource::kSmallestWindowSize));
+  return std::make_unique<StreamSource>(fd, std::max(window_size, ByteSource::kSmallestWindowSize));
 }
 
 }  // namespace vxtrace

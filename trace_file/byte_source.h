@@ -52,19 +52,19 @@ class ByteSource {
 
 std::unique_ptr<ByteSource> make_memory_source(const void *data, size_t size);
 
-// Reads a regular file of file_size bytes window by window with pread. Null,
-// with errno set, when the first window cannot be read (the caller then
-// streams instead).
-std::unique_ptr<ByteSource> make_file_source(
-    int fd, uint64_t file_size, size_t window_size = ByteSource::kDefaultWindowSize);
+// Reads a regular file of file_size bytes window by window with reads at an
+// offset. Null, with file_io::error_text() telling why, when the first window
+// cannot be read (the caller then streams instead).
+std::unique_ptr<ByteSource> make_file_source(int fd, uint64_t file_size,
+                                             size_t window_size = ByteSource::kDefaultWindowSize);
 
 // Reads the bytes [begin, end) of a regular file; offsets stay those of the
-// file, and the input looks as if it ended at end. Null, with errno set, when
-// the first window cannot be read.
+// file, and the input looks as if it ended at end. Null, with
+// file_io::error_text() telling why, when the first window cannot be read.
 std::unique_ptr<ByteSource> make_file_range_source(
     int fd, uint64_t begin, uint64_t end, size_t window_size = ByteSource::kDefaultWindowSize);
 
-std::unique_ptr<ByteSource> make_stream_source(
-    int fd, size_t window_size = ByteSource::kDefaultWindowSize);
+std::unique_ptr<ByteSource> make_stream_source(int fd,
+                                               size_t window_size = ByteSource::kDefaultWindowSize);
 
 }  // namespace vxtrace

@@ -7,13 +7,21 @@
 
 #include "vexlo/vxtrace_file.h"
 
+// The messages are formatted by the C++ library's printf family, which on
+// Windows is mingw-w64's own (it knows %zu and %llu), not the system's.
+#ifdef __MINGW_PRINTF_FORMAT
+#define VXT_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define VXT_PRINTF_FORMAT printf
+#endif
+
 namespace vxtrace {
 
 // Sets status, offset and the formatted message; nothing for a null error.
 void set_error(vxt_error *error, vxt_status status, uint64_t offset, const char *format, ...)
-    __attribute__((format(printf, 4, 5)));
+    __attribute__((format(VXT_PRINTF_FORMAT, 4, 5)));
 void set_error_v(vxt_error *error, vxt_status status, uint64_t offset, const char *format,
-                 va_list args) __attribute__((format(printf, 4, 0)));
+                 va_list args) __attribute__((format(VXT_PRINTF_FORMAT, 4, 0)));
 
 // Status VXT_OK, no message; nothing for a null error.
 void clear_error(vxt_error *error);

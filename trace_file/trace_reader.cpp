@@ -2,12 +2,7 @@
 // checked completely before it is reported as present, so the iterator only
 // ever sees whole records; the first damaged one ends the input and is
 // remembered for the caller to report.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +12,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "file_io.h"
 #include "little_endian.h"
 #include "trace_error.h"
 #include "vexlo/vxtrace_file.h"
@@ -72,14 +68,14 @@ struct vxt_reader {
 
   ~vxt_reader() {
     source.reset();
-    if (owned_fd >= 0) close(owned_fd);
+    if (owned_fd >= 0) vxtrace::file_io::close_file(owned_fd);
   }
 
-  bool damaged(const char *format, ...) __attribute__((format(printf, 2, 3)));
-  bool cut_short(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  bool damaged(const char *format, ...) __attribute__((format(VXT_PRINTF_FORMAT, 2, 3)));
+  bool cut_short(const char *format, ...) __attribute__((format(VXT_PRINTF_FORMAT, 2, 3)));
   void set(vxt_status status, uint64_t at, const char *format, ...)
-      __attribute__((format(printf, 4, 5)));
-  bool vdamaged(const char *format, va_list args) __attribute__((format(printf, 2, 0)));
+      __attribute__((format(VXT_PRINTF_FORMAT, 4, 5)));
+  bool vdamaged(const char *format, va_list args) __attribute__((format(VXT_PRINTF_FORMAT, 2, 0)));
   bool check_header();
   bool prepare_next();
   bool prepare_event(const uint8_t *tag);
@@ -397,7 +393,8 @@ bool definitions_are_valid(const vxt_definition *definitions, size_t count, uint
 std::unique_ptr<vxt_reader> new_reader(std::unique_ptr<ByteSource> source, uint64_t input_size,
                                        uint64_t offset, vxt_error *error) {
   if (source == nullptr) {
-    set_error(error, VXT_IO_ERROR, offset, "cannot read the file: %s", std::strerror(errno));
+    set_error(error, VXT_IO_ERROR, offset, "cannot read the file: %s",
+              vxtrace::file_io::error_text().c_str());
     return nullptr;
   }
   std::unique_ptr<vxt_reader> reader(new (std::nothrow) vxt_reader);
@@ -444,30 +441,29 @@ vxt_reader *vxt_reader_open_fd(int fd, const char *display_name, vxt_error *erro
 
 vxt_reader *vxt_reader_open_fd_windowed(int fd, const char *display_name, size_t window_size,
                                         vxt_error *error) {
-  struct stat status {};
-  if (fstat(fd, &status) != 0) {
-    set_error(error, VXT_IO_ERROR, 0, "%s", std::strerror(errno));
+  uint64_t file_size = 0;
+  if (!vxtrace::file_io::regular_file_size(fd, &file_size)) {
+    set_error(error, VXT_IO_ERROR, 0, "%s", vxtrace::file_io::error_text().c_str());
     vxtrace::name_error(error, display_name);
     return nullptr;
   }
   std::unique_ptr<ByteSource> source;
   // Files that report no size (such as those of /proc) are streamed.
-  if (S_ISREG(status.st_mode) && status.st_size > 0)
-    source = vxtrace::make_file_source(fd, static_cast<uint64_t>(status.st_size), window_size);
+  if (file_size > 0) source = vxtrace::make_file_source(fd, file_size, window_size);
   if (source == nullptr) source = vxtrace::make_stream_source(fd, window_size);
   return open_whole(std::move(source), display_name, error);
 }
 
 vxt_reader *vxt_reader_open_path(const char *path, vxt_error *error) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = vxtrace::file_io::open_for_reading(path);
   if (fd < 0) {
-    set_error(error, VXT_IO_ERROR, 0, "cannot open: %s", std::strerror(errno));
+    set_error(error, VXT_IO_ERROR, 0, "cannot open: %s", vxtrace::file_io::error_text().c_str());
     vxtrace::name_error(error, path);
     return nullptr;
   }
   vxt_reader *reader = vxt_reader_open_fd(fd, path, error);
   if (reader == nullptr) {
-    close(fd);
+    vxtrace::file_io::close_file(fd);
     return nullptr;
   }
   reader->owned_fd = fd;

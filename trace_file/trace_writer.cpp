@@ -2,9 +2,6 @@
 // with a value the format cannot hold is refused on its own and the writer
 // goes on; a failed write is final, since the file then lacks bytes that later
 // records would follow.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -13,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "file_io.h"
 #include "little_endian.h"
 #include "trace_error.h"
 #include "vexlo/vxtrace_file.h"
@@ -28,11 +26,12 @@ struct vxt_writer {
   bool write_failed = false;
 
   ~vxt_writer() {
-    if (owns_fd) close(fd);
+    if (owns_fd) vxtrace::file_io::close_file(fd);
   }
 
-  bool failed(vxt_status status, const char *format, ...) __attribute__((format(printf, 3, 4)));
-  bool refused(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  bool failed(vxt_status status, const char *format, ...)
+      __attribute__((format(VXT_PRINTF_FORMAT, 3, 4)));
+  bool refused(const char *format, ...) __attribute__((format(VXT_PRINTF_FORMAT, 2, 3)));
   bool start_call();
   bool flush();
   uint8_t *append(size_t size);
@@ -67,11 +66,13 @@ bool vxt_writer::start_call() {
 bool vxt_writer::flush() {
   size_t written = 0;
   while (written < buffer.size()) {
-    const ssize_t result = write(fd, buffer.data() + written, buffer.size() - written);
-    if (result < 0 && errno == EINTR) continue;
+    const std::int64_t result =
+        vxtrace::file_io::write_some(fd, buffer.data() + written, buffer.size() - written);
+    if (result < 0 && vxtrace::file_io::interrupted()) continue;
     if (result <= 0) {
       buffer.clear();
-      return failed(VXT_IO_ERROR, "cannot write: %s", std::strerror(result < 0 ? errno : EIO));
+      const std::string why = result < 0 ? vxtrace::file_io::error_text() : std::strerror(EIO);
+      return failed(VXT_IO_ERROR, "cannot write: %s", why.c_str());
     }
     written += static_cast<size_t>(result);
   }
@@ -92,7 +93,7 @@ namespace {
 vxt_writer *start_writer(int fd, bool owns_fd, vxt_error *error) {
   std::unique_ptr<vxt_writer> writer(new (std::nothrow) vxt_writer);
   if (writer == nullptr) {
-    if (owns_fd) close(fd);
+    if (owns_fd) vxtrace::file_io::close_file(fd);
     vxtrace::set_error(error, VXT_IO_ERROR, 0, "out of memory");
     return nullptr;
   }
@@ -112,9 +113,10 @@ vxt_writer *start_writer(int fd, bool owns_fd, vxt_error *error) {
 extern "C" {
 
 vxt_writer *vxt_writer_open_path(const char *path, vxt_error *error) {
-  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = vxtrace::file_io::create_for_writing(path);
   if (fd < 0) {
-    vxtrace::set_error(error, VXT_IO_ERROR, 0, "cannot create: %s", std::strerror(errno));
+    vxtrace::set_error(error, VXT_IO_ERROR, 0, "cannot create: %s",
+                       vxtrace::file_io::error_text().c_str());
     return nullptr;
   }
   return start_writer(fd, true, error);
@@ -167,8 +169,8 @@ const vxt_error *vxt_writer_error(const vxt_writer *writer) {
 
 bool vxt_writer_close(vxt_writer *writer, vxt_error *error) {
   if (!writer->write_failed) writer->flush();
-  if (writer->owns_fd && close(writer->fd) != 0)
-    writer->failed(VXT_IO_ERROR, "cannot close: %s", std::strerror(errno));
+  if (writer->owns_fd && vxtrace::file_io::close_file(writer->fd) != 0)
+    writer->failed(VXT_IO_ERROR, "cannot close: %s", vxtrace::file_io::error_text().c_str());
   writer->owns_fd = false;
   const bool ok = !writer->write_failed;
   if (error != nullptr) *error = ok ? vxt_error{} : writer->error;

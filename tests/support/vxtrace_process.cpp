@@ -153,28 +153,6 @@ ProcessResult run_vxtrace(const std::vector<std::string> &args, const std::strin
 #endif
 }
 
-TemporaryDirectory::TemporaryDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vxtrace-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TemporaryDirectory::~TemporaryDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
-}
-
-void write_file(const std::string &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 std::vector<std::string> files_in(const std::string &directory) {
   std::vector<std::string> names;
   for (const auto &entry : std::filesystem::directory_iterator(directory)) {

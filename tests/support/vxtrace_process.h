@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temporary_files.h"
+
 namespace vxtrace_test {
 
 struct ProcessResult {
@@ -36,24 +38,6 @@ ProcessResult run_vxtrace_on_terminal(const std::vector<std::string> &args,
 int start_vxtrace(const std::vector<std::string> &args, const std::string &directory,
                   const std::string &stdin_path = "");
 ProcessResult wait_for_vxtrace(int pid, const std::string &directory);
-
-// A fresh directory under the system's temporary directory, removed with its
-// contents when the object goes.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory();
-  ~TemporaryDirectory();
-  TemporaryDirectory(const TemporaryDirectory &) = delete;
-  TemporaryDirectory &operator=(const TemporaryDirectory &) = delete;
-  const std::string &path() const { return path_; }
-  std::string file(const std::string &name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &bytes);
 
 // The names in directory, sorted, but for the runner's own output files.
 std::vector<std::string> files_in(const std::string &directory);

@@ -1,8 +1,8 @@
 #include "support/vxtrace_trace_builder.h"
 
-#ifdef VX_VXTRACE_PATH
+#ifdef VX_TRACE_FILE_LIBRARY_PATH
 
-#include "support/vxtrace_process.h"
+#include "support/temporary_files.h"
 
 namespace vxtrace_test {
 
