@@ -14,7 +14,7 @@ work="$1"; sample="$2"; shift 2
 vxtrace=""
 if [ "$1" = "--vxtrace" ]; then vxtrace="$2"; shift 2; fi
 [ "$1" = "--" ] && shift
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/support/script_steps.sh"
 mkdir -p "$work"
 
 "$@" >"$work/consumer.jsonl" 2>"$work/consumer.err" ||

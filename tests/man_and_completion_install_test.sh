@@ -13,12 +13,9 @@ man_dir="$prefix/share/man/man1"
 bash_script="$prefix/share/bash-completion/completions/vxtrace"
 zsh_script="$prefix/share/zsh/site-functions/_vxtrace"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-step() { echo "== $*"; }
+. "$(dirname "$0")/support/script_steps.sh"
 
-step "install into $prefix"
-"$cmake" --install "$build_dir" --prefix "$prefix" >"$work/install.log" ||
-  { cat "$work/install.log"; fail "cmake --install"; }
+install_build "$cmake" "$build_dir" "$prefix"
 
 # The commands as vxtrace names them when it is given an unknown one.
 commands=$({ "$vxtrace" no-such-command 2>&1 || true; } | sed -n 's/.*the commands are \(.*\) (see --help)/\1/p' |

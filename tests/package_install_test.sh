@@ -18,12 +18,9 @@ warnings="-Wall -Wextra -pedantic -Werror"
 flags=""
 [ -n "$sanitizers" ] && flags="-fsanitize=$sanitizers -fno-omit-frame-pointer"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-step() { echo "== $*"; }
+. "$(dirname "$0")/support/script_steps.sh"
 
-step "install into $prefix"
-"$cmake" --install "$build_dir" --prefix "$prefix" >"$work/install.log" ||
-  { cat "$work/install.log"; fail "cmake --install"; }
+install_build "$cmake" "$build_dir" "$prefix"
 
 step "installed files"
 for library in "$plugin_name" "$trace_file_name"; do

@@ -8,7 +8,7 @@
 set -eu
 objdump="$1"; dll="$2"
 tables=$("$objdump" -p "$dll")
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/../support/script_steps.sh"
 
 expected=$(LC_ALL=C sort "$(dirname "$0")/../plugin_exports.txt")
 # The names under "[Ordinal/Name Pointer] Table", up to the blank line after.

@@ -12,12 +12,9 @@ cmake="$1"; build_dir="$2"; source_dir="$3"; toolchain="$4"; cc="$5"; objdump="$
 shift 6
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 prefix="$work/prefix"
-fail() { echo "FAIL: $*" >&2; exit 1; }
-step() { echo "== $*"; }
+. "$(dirname "$0")/../support/script_steps.sh"
 
-step "install into $prefix"
-"$cmake" --install "$build_dir" --prefix "$prefix" >"$work/install.log" ||
-  { cat "$work/install.log"; fail "cmake --install"; }
+install_build "$cmake" "$build_dir" "$prefix"
 
 step "installed files"
 for file in bin/velocast_receiver_trace_consume_buffer.dll bin/vexlo_velocast_trace_file.dll \
