@@ -110,8 +110,10 @@ TEST_F(SqliteLoaderTest, EveryValueReadsBackExactlyThroughTheShell) {
   ASSERT_TRUE(loader.add_record(short_payload));
   ASSERT_TRUE(loader.add_record({0, 60, 77, std::nullopt, std::nullopt, nullptr, {}, {}}));
   ASSERT_TRUE(loader.add_record({0, 70, 9, "/foreign/\xff\x1b", std::nullopt, nullptr, {}, raw}));
-  ASSERT_TRUE(loader.finish(
-      {.damaged = true, .where = "b.vxt: byte 4096: truncated record", .selection = ""}))
+  ASSERT_TRUE(loader.finish({.damaged = true,
+                             .where = "b.vxt: byte 4096: truncated record",
+                             .selection = "",
+                             .progress = {}}))
       << loader.error();
 
   EXPECT_EQ(shell(db,

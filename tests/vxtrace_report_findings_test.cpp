@@ -273,9 +273,12 @@ TEST(ReportFindings, TextLeadsWithFindingsAndShowsOnlyTheirSessions) {
   EXPECT_EQ(text.find("session 8 of"), std::string::npos);
   EXPECT_NE(text.find("1 session without findings not shown"), std::string::npos);
   size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    if (text.compare(start, 8, "        ") != 0 || end - start < 120)  // a path longer than a line
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    if (text.compare(start, 8, "        ") != 0 ||
+        end - start < 120) {  // a path longer than a line
       EXPECT_LE(end - start, 100u) << text.substr(start, end - start);
+    }
+  }
 
   report.options.all_sessions = true;
   report.options.findings_shown = 1;

@@ -94,7 +94,7 @@ struct vxt_reader {
   }
   const uint8_t *refill_view(uint64_t at, size_t want, size_t *available);
   void drop_source();
-  const char *store_name(uint32_t id, const uint8_t *name, size_t length);
+  const char *store_name(uint32_t id, const uint8_t *event_name, size_t length);
 };
 
 void vxt_reader::set(vxt_status status, uint64_t at, const char *format, ...) {
@@ -198,11 +198,11 @@ void vxt_reader::drop_source() {
 }
 
 bool vxt_reader::prepare_replayed_definition() {
-  const auto &[id, name] = replay[replayed];
+  const auto &[id, event_name] = replay[replayed];
   pending.kind = PendingRecord::definition;
   pending.id = id;
-  pending.payload = reinterpret_cast<const uint8_t *>(name.data());
-  pending.size = static_cast<uint32_t>(name.size());
+  pending.payload = reinterpret_cast<const uint8_t *>(event_name.data());
+  pending.size = static_cast<uint32_t>(event_name.size());
   pending.record_size = 0;
   pending.replayed = true;
   return true;
@@ -293,16 +293,16 @@ bool vxt_reader::prepare_definition() {
   return true;
 }
 
-const char *vxt_reader::store_name(uint32_t id, const uint8_t *name, size_t length) {
+const char *vxt_reader::store_name(uint32_t id, const uint8_t *event_name, size_t length) {
   if (names_by_id.size() <= id) names_by_id.resize(size_t{id} + 1);
   std::unique_ptr<char[]> &slot = names_by_id[id];
   // A trace that repeats its definitions (concatenated recordings) costs nothing.
   if (slot != nullptr && std::strlen(slot.get()) == length &&
-      std::memcmp(slot.get(), name, length) == 0)
+      std::memcmp(slot.get(), event_name, length) == 0)
     return slot.get();
   std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]);
   if (copy == nullptr) return nullptr;
-  std::memcpy(copy.get(), name, length);
+  std::memcpy(copy.get(), event_name, length);
   copy[length] = '\0';
   retired_name = std::move(slot);
   slot = std::move(copy);
