@@ -514,17 +514,23 @@ std::vector<ReadRecord> read_some(vxt_reader *reader, size_t count) {
   return records;
 }
 
+// A trace of count records of 60,000 bytes each, so that a file shrunk while
+// it is read is cut far beyond the bytes read so far.
+std::string trace_of_large_records(uint32_t count) {
+  return build_trace([count](vxt_writer *writer) {
+    vxt_writer_define(writer, 1, "/velocast/audio_flush");
+    for (uint32_t i = 0; i < count; ++i)
+      vxt_writer_write_event(writer, 1, i, payload_of(60000, static_cast<uint8_t>(i)).data(),
+                             60000);
+  });
+}
+
 // Another process shrinks the file while it is read, far beyond the bytes
 // read so far. The records before the new end come out; the one that it cuts
 // (or that would start there) is reported as a change of the file, not as
 // damage of the recording, by the whole file's reader and by a range's.
 TEST(VxtraceDamageTest, FileShrunkWhileReadEndsAfterTheRecordsBeforeTheCut) {
-  const std::string bytes = build_trace([](vxt_writer *writer) {
-    vxt_writer_define(writer, 1, "/velocast/audio_flush");
-    for (uint32_t i = 0; i < 200; ++i)
-      vxt_writer_write_event(writer, 1, i, payload_of(60000, static_cast<uint8_t>(i)).data(),
-                             60000);
-  });
+  const std::string bytes = trace_of_large_records(200);
   const std::vector<uint64_t> offsets = record_offsets(bytes);
   const std::vector<ReadRecord> whole = read_all(bytes).records;
   const size_t cut_record = offsets.size() / 2;
@@ -579,12 +585,7 @@ void shrink_file(const std::string &path, uint64_t size) {
 // another writer while it is read, it ends after the records before the cut,
 // reported as a change of the file.
 TEST(VxtraceDamageTest, FileOpenedByPathCanBeShrunkByAnotherWriter) {
-  const std::string bytes = build_trace([](vxt_writer *writer) {
-    vxt_writer_define(writer, 1, "/velocast/audio_flush");
-    for (uint32_t i = 0; i < 100; ++i)
-      vxt_writer_write_event(writer, 1, i, payload_of(60000, static_cast<uint8_t>(i)).data(),
-                             60000);
-  });
+  const std::string bytes = trace_of_large_records(100);
   const std::vector<uint64_t> offsets = record_offsets(bytes);
   const std::vector<ReadRecord> whole = read_all(bytes).records;
   const size_t cut_record = offsets.size() / 2;
